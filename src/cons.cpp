@@ -1,0 +1,74 @@
+#include "cons.h"
+
+#include <ostream>
+#include <vector>
+
+#include "functions.h"
+#include "output.h"
+
+Item* Cons::evaluate() { return evalCons(car_, cdr_); }
+
+void Cons::print(std::ostream& os) const {
+  put(os, '(');
+  printCdr(os);
+}
+
+void Cons::printCdr(std::ostream& os) const {
+  // Walks along each list and down into nested lists with an explicit stack of
+  // the pairs whose car is being written, so that neither length nor nesting
+  // depth uses the call stack. The text is that of the plain recursion: the
+  // car, then ")" at the end of the list, " " before the next element, or the
+  // tail's own printCdr for an improper end.
+  std::vector<const Cons*> unfinished;
+  const Cons* cell = this;
+  for (;;) {
+    if (cell->car_->isCons()) {
+      put(os, '(');
+      unfinished.push_back(cell);
+      cell = static_cast<const Cons*>(cell->car_);
+      continue;
+    }
+    cell->car_->print(os);
+    for (;;) {
+      Item* rest = cell->cdr_;
+      if (rest->isEmpty()) {
+        put(os, ')');
+      } else if (rest->isCons()) {
+        put(os, ' ');
+        cell = static_cast<const Cons*>(rest);
+        break;
+      } else {
+        put(os, ' ');
+        rest->printCdr(os);
+      }
+      if (unfinished.empty()) return;
+      cell = unfinished.back();
+      unfinished.pop_back();
+    }
+  }
+}
+
+Item* Cons::getCar() const { return car_; }
+
+Item* Cons::getCdr() const { return cdr_; }
+
+bool Cons::isCons() const { return true; }
+
+void ListBuilder::add(Item* element) {
+  auto* cell = new Cons(element, nullptr);
+  if (last_ == nullptr) {
+    first_ = cell;
+  } else {
+    last_->cdr_ = cell;
+  }
+  last_ = cell;
+}
+
+Item* ListBuilder::finish(Item* tail) {
+  if (last_ == nullptr) return tail;
+  last_->cdr_ = tail;
+  Item* list = first_;
+  first_ = nullptr;
+  last_ = nullptr;
+  return list;
+}

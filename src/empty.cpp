@@ -1,0 +1,16 @@
+#include "empty.h"
+
+#include "output.h"
+
+Empty* Empty::empty_ = nullptr;
+
+Empty* Empty::getInstance() {
+  if (empty_ == nullptr) empty_ = new Empty();
+  return empty_;
+}
+
+void Empty::print(std::ostream& os) const { write(os, "()"); }
+
+bool Empty::isEmpty() const { return true; }
+
+Item* getEmpty() { return Empty::getInstance(); }

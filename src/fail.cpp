@@ -1,0 +1,18 @@
+#include "fail.h"
+
+#include <cstdlib>
+#include <iostream>
+
+void fail(std::string_view line) { fail(line, std::cout); }
+
+void fail(std::string_view line, std::ostream& out) {
+  out << line << std::endl;
+  finish(1);
+}
+
+int outputStatus(int status) {
+  std::cout.flush();
+  return std::cout ? status : 1;
+}
+
+void finish(int status) { std::exit(outputStatus(status)); }

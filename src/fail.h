@@ -1,0 +1,21 @@
+// The two ways a run ends early: an error line, or the end of input.
+// Every error line in the interpreter is written through fail(), so each one
+// reaches the output the same way: the line, a newline, a flush, status 1.
+#pragma once
+
+#include <iosfwd>
+#include <string_view>
+
+// Writes `line`, a newline and a flush to `out`, then ends the process with
+// status 1.
+[[noreturn]] void fail(std::string_view line);
+[[noreturn]] void fail(std::string_view line, std::ostream& out);
+
+// Flushes standard output and ends the process with `status`, or with 1 when
+// anything written to standard output was lost (a full disk, for instance):
+// a run whose output did not arrive must not report success.
+[[noreturn]] void finish(int status);
+
+// The status a run that has got this far should end with: `status`, or 1 when
+// standard output has failed.
+int outputStatus(int status);

@@ -1,0 +1,30 @@
+// A 32-bit signed integer value. Every integer read or computed is a new one.
+#pragma once
+
+#include "item.h"
+
+static_assert(sizeof(int) == 4, "integers are 32-bit two's complement");
+
+class Integer final : public Item {
+ public:
+  explicit Integer(int number) : number_(number) {}
+
+  void print(std::ostream& os) const override;
+  int getInt() const override;
+
+ private:
+  int number_;
+};
+
+// 32-bit two's-complement arithmetic that wraps instead of overflowing: the
+// work is done on unsigned values, where wrapping is defined, and converted
+// back, which is modular.
+inline int wrappingAdd(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
+}
+inline int wrappingSub(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
+}
+inline int wrappingMul(int a, int b) {
+  return static_cast<int>(static_cast<unsigned>(a) * static_cast<unsigned>(b));
+}

@@ -1,0 +1,61 @@
+#include "item.h"
+
+#include <ostream>
+#include <vector>
+
+#include "arena.h"
+#include "fail.h"
+#include "output.h"
+
+Item* Item::evaluate() { return this; }
+
+void Item::print(std::ostream& os) const { fail("Error: printing generic item.", os); }
+
+void Item::printCdr(std::ostream& os) const {
+  write(os, " . ");
+  print(os);
+  put(os, ')');
+}
+
+int Item::getInt() const { fail("Error: tried to getInt from non-Integer."); }
+
+std::string Item::getString() const { fail("Error: tried to getString from non-String."); }
+
+Item* Item::getCar() const { fail("Error: tried to getCar from non-Cons."); }
+
+Item* Item::getCdr() const { fail("Error: tried to getCdr from non-Cons."); }
+
+bool Item::isEmpty() const { return false; }
+
+bool Item::isTrue() const { return false; }
+
+bool Item::isFalse() const { return false; }
+
+bool Item::isCons() const { return false; }
+
+void* Item::operator new(std::size_t size) { return arena::allocate(size); }
+
+void Item::operator delete(void* storage, std::size_t size) noexcept { arena::release(storage, size); }
+
+std::ostream& operator<<(std::ostream& os, Item* value) {
+  value->print(os);
+  return os;
+}
+
+Item* need(Item* value) {
+  if (value == nullptr) fail("Error: unbound symbol.");
+  return value;
+}
+
+void checkBound(Item* value) {
+  // A worklist rather than recursion: the value may be nested a million deep.
+  std::vector<Item*> pending{value};
+  while (!pending.empty()) {
+    Item* item = need(pending.back());
+    pending.pop_back();
+    while (item->isCons()) {
+      pending.push_back(item->getCar());
+      item = need(item->getCdr());
+    }
+  }
+}

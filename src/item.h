@@ -1,0 +1,50 @@
+// The base of every interpreter value. A value is an `Item*`; it never
+// changes after construction, and one value may sit in many lists at once.
+// A null `Item*` is "no value": what a symbol without a binding evaluates to.
+#pragma once
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+
+class Item {
+ public:
+  Item() = default;
+  Item(const Item&) = delete;
+  Item& operator=(const Item&) = delete;
+
+  // Evaluation and printing.
+  virtual Item* evaluate();
+  virtual void print(std::ostream& os) const;
+  // Writes what follows an element of a list when this value is the list's
+  // tail: " . ", the value and ")". A pair replaces it to go on with the list.
+  virtual void printCdr(std::ostream& os) const;
+
+  // Accessors; each fails with its own error line on the wrong kind of value.
+  virtual int getInt() const;
+  virtual std::string getString() const;
+  virtual Item* getCar() const;
+  virtual Item* getCdr() const;
+
+  // Predicates.
+  virtual bool isEmpty() const;
+  virtual bool isTrue() const;
+  virtual bool isFalse() const;
+  virtual bool isCons() const;
+
+  // Values live in the arena, not on the general heap.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* storage, std::size_t size) noexcept;
+};
+
+// Writes the printed form of `value`; nothing before or after it.
+std::ostream& operator<<(std::ostream& os, Item* value);
+
+// Returns `value`, or ends the run with "Error: unbound symbol." when it is no
+// value: every read through a value goes through here first.
+Item* need(Item* value);
+
+// Ends the run with "Error: unbound symbol." when `value` is no value or holds
+// one anywhere inside. Printing checks this first, so that a value is either
+// written whole or not at all.
+void checkBound(Item* value);

@@ -1,0 +1,36 @@
+// The driver: one run reads one expression, echoes it, evaluates it and writes
+// the result.
+#include <iostream>
+#include <new>
+
+#include "fail.h"
+#include "item.h"
+#include "parser.h"
+#include "recursion.h"
+
+namespace {
+
+[[noreturn]] void outOfMemory() { fail("Error: out of memory."); }
+
+int run() {
+  std::cout << "Vellumark" << std::endl << std::endl;
+  auto* parser = new Parser();
+  Item* item = parser->readItem();
+  std::cout << "In:   " << item << std::endl;
+  Item* result = item->evaluate();
+  // Checked before the label, so that a result holding no value gives the
+  // error line alone.
+  checkBound(result);
+  std::cout << "Out:  " << result << std::endl;
+  return outputStatus(0);
+}
+
+}  // namespace
+
+int main() {
+  // The interpreter writes only through std::cout; without the tie to C stdio
+  // its buffer takes whole values at a time.
+  std::ios::sync_with_stdio(false);
+  std::set_new_handler(outOfMemory);
+  return recursion::runWithRoom(run);
+}

@@ -1,0 +1,131 @@
+#include "parser.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "empty.h"
+#include "fail.h"
+#include "integer.h"
+#include "symbol.h"
+
+namespace {
+
+constexpr std::size_t blockSize = std::size_t{1} << 16;
+
+}  // namespace
+
+Parser::Parser() : buffer_(new unsigned char[blockSize]) {}
+
+bool Parser::isWhitespace() const {
+  return current_ == ' ' || current_ == '\t' || current_ == '\n' || current_ == '\r';
+}
+
+bool Parser::isPunctuation() const {
+  return current_ == '(' || current_ == ')' || current_ == '.' || isWhitespace();
+}
+
+bool Parser::isDigit() const { return current_ >= '0' && current_ <= '9'; }
+
+void Parser::refill() {
+  for (;;) {
+    // read() rather than a buffered stream: it returns what has arrived, so a
+    // user typing at a terminal gets an answer after the line they typed.
+    const ssize_t count = ::read(STDIN_FILENO, buffer_.get(), blockSize);
+    if (count > 0) {
+      next_ = buffer_.get();
+      end_ = next_ + count;
+      return;
+    }
+    if (count < 0 && errno == EINTR) continue;
+    // The end of the input, or input that cannot be read, ends the run quietly.
+    finish(0);
+  }
+}
+
+void Parser::getNextChar() {
+  if (next_ == end_) refill();
+  current_ = *next_++;
+}
+
+void Parser::skipWhitespace() {
+  while (isWhitespace()) getNextChar();
+}
+
+Item* Parser::readInteger() {
+  int value = 0;
+  while (isDigit()) {
+    value = wrappingAdd(wrappingMul(value, 10), current_ - '0');
+    getNextChar();
+  }
+  return new Integer(value);
+}
+
+Item* Parser::readSymbol() {
+  std::string name;
+  while (!isPunctuation()) {
+    name.push_back(static_cast<char>(current_));
+    getNextChar();
+  }
+  // A NUL byte ends the name; what follows it up to the punctuation is dropped.
+  if (const auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+  return new Symbol(std::move(name));
+}
+
+Item* Parser::readCdr(std::vector<OpenList>& open) {
+  OpenList& list = open.back();
+  skipWhitespace();
+  if (current_ == ')') {
+    getNextChar();
+    Item* finished = list.elements.finish(getEmpty());
+    open.pop_back();
+    return finished;
+  }
+  if (current_ == '.') {
+    getNextChar();
+    list.dotted = true;
+  }
+  return nullptr;
+}
+
+Item* Parser::readItem() {
+  // Lists are read with a stack of the open ones instead of recursion, so that
+  // neither a long list nor deep nesting can exhaust the call stack. The
+  // characters taken and the values built are those of the recursive grammar:
+  //   item := "(" tail | numeral | symbol
+  //   tail := ")" | "." item ")" | item tail
+  std::vector<OpenList> open;
+  for (;;) {
+    // An item begins here.
+    skipWhitespace();
+    Item* value = nullptr;
+    if (current_ == '(') {
+      getNextChar();
+      open.emplace_back();
+      value = readCdr(open);
+    } else if (isDigit()) {
+      value = readInteger();
+    } else if (isPunctuation()) {
+      fail("Bad input.");
+    } else {
+      value = readSymbol();
+    }
+    // Hand each finished value to the list it belongs to; a list that ends
+    // with it is itself finished and handed on in turn.
+    while (value != nullptr) {
+      if (open.empty()) return value;
+      OpenList& list = open.back();
+      if (list.dotted) {
+        skipWhitespace();
+        if (current_ != ')') fail("Bad pair");
+        getNextChar();
+        value = list.elements.finish(value);
+        open.pop_back();
+      } else {
+        list.elements.add(value);
+        value = readCdr(open);
+      }
+    }
+  }
+}

@@ -1,0 +1,50 @@
+// Reads one expression from standard input: integers, symbols, lists and
+// dotted pairs. It holds one character of lookahead, so after an expression
+// exactly one character beyond it has been taken from the input. Reaching the
+// end of the input anywhere ends the run quietly with status 0.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "cons.h"
+#include "item.h"
+
+class Parser {
+ public:
+  Parser();
+
+  // Skips whitespace and reads one expression. Ends the run with "Bad input."
+  // when a ")" or "." stands where an expression must begin, and with
+  // "Bad pair" when anything but ")" follows the expression after a ".".
+  Item* readItem();
+
+  // The character tests, on the current character.
+  bool isWhitespace() const;
+  bool isPunctuation() const;
+  bool isDigit() const;
+
+ private:
+  // A list whose "(" has been read and whose ")" has not.
+  struct OpenList {
+    ListBuilder elements;
+    bool dotted = false;  // its "." has been read; the tail comes next
+  };
+
+  void getNextChar();
+  void skipWhitespace();
+  Item* readInteger();
+  Item* readSymbol();
+  // Reads on in the innermost open list, after its "(" or after an element:
+  // at its ")" closes it and returns it; otherwise returns null, with the list
+  // marked dotted when a "." was read, and an item comes next.
+  Item* readCdr(std::vector<OpenList>& open);
+  void refill();
+
+  int current_ = ' ';
+  // Input is taken in large blocks; `next_` and `end_` delimit what is left.
+  std::unique_ptr<unsigned char[]> buffer_;
+  const unsigned char* next_ = nullptr;
+  const unsigned char* end_ = nullptr;
+};

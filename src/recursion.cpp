@@ -1,0 +1,78 @@
+#include "recursion.h"
+
+#include <pthread.h>
+
+#include <cstddef>
+
+#include "fail.h"
+
+namespace recursion {
+namespace {
+
+constexpr std::size_t MiB = std::size_t{1} << 20;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELLUMARK_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELLUMARK_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// Enough for a million nested procedure calls with room to spare. The stack is
+// only reserved: pages are used as deep recursion reaches them. The address
+// sanitizer pads every frame, so it gets more.
+#ifdef VELLUMARK_ADDRESS_SANITIZER
+constexpr std::size_t preferredSize = 8192 * MiB;
+#else
+constexpr std::size_t preferredSize = 1024 * MiB;
+#endif
+// Under a tight address-space limit a smaller stack still runs small programs.
+constexpr std::size_t smallestSize = 1 * MiB;
+// Left free below the limit for the deepest call chain under one level of
+// evaluation: a built-in writing a value, an error line being written.
+constexpr std::size_t reserve = 256 * 1024;
+
+struct Task {
+  int (*body)();
+  int status;
+};
+
+void* start(void* argument) {
+  auto* task = static_cast<Task*>(argument);
+  pthread_attr_t attributes;
+  void* lowest = nullptr;
+  std::size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+    pthread_attr_getstack(&attributes, &lowest, &size);
+    pthread_attr_destroy(&attributes);
+    limit = static_cast<const char*>(lowest) + reserve;
+  }
+  task->status = task->body();
+  return nullptr;
+}
+
+}  // namespace
+
+const char* limit = nullptr;
+
+void tooDeep() { fail("Error: recursion too deep."); }
+
+int runWithRoom(int (*body)()) {
+  Task task{body, 0};
+  for (std::size_t size = preferredSize; size >= smallestSize; size /= 2) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) break;
+    pthread_t thread;
+    const bool started = pthread_attr_setstacksize(&attributes, size) == 0 &&
+                         pthread_create(&thread, &attributes, start, &task) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) {
+      pthread_join(thread, nullptr);
+      return task.status;
+    }
+  }
+  fail("Error: out of memory.");
+}
+
+}  // namespace recursion

@@ -1,0 +1,19 @@
+// The truth value "#t": one shared value, the only one that counts as true.
+#pragma once
+
+#include "item.h"
+
+class True final : public Item {
+ public:
+  // The one true value, made on first request.
+  static True* getInstance();
+
+  void print(std::ostream& os) const override;
+  bool isTrue() const override;
+
+ private:
+  True() = default;
+  static True* true_;
+};
+
+Item* getTrue();
