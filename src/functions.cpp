@@ -2,7 +2,9 @@
 
 #include <climits>
 #include <iostream>
-#include <string>
+#include <string_view>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "cons.h"
@@ -13,21 +15,16 @@
 #include "integer.h"
 #include "recursion.h"
 #include "stack.h"
+#include "symbol.h"
 #include "true.h"
 
 namespace {
 
-enum class Form { quote, cond, define, lambda, none };
-
-// Kept out of evalCons so that the copy of the name does not take room in
-// every frame of a deep recursion.
-[[gnu::noinline]] Form formNamed(const Item* head) {
-  const std::string name = head->getString();
-  if (name == "quote") return Form::quote;
-  if (name == "cond") return Form::cond;
-  if (name == "define") return Form::define;
-  if (name == "lambda") return Form::lambda;
-  return Form::none;
+// The symbol at the head of a form. Any other head has no name, and fails the
+// way asking it for one does.
+const Symbol& headSymbol(Item* head) {
+  if (typeid(*head) != typeid(Symbol)) head->getString();
+  return static_cast<const Symbol&>(*head);
 }
 
 Item* first(Item* operands) { return need(operands)->getCar(); }
@@ -62,49 +59,58 @@ Item* car(Item* operands) { return need(first(operands))->getCar(); }
 
 Item* cdr(Item* operands) { return need(first(operands))->getCdr(); }
 
-struct Builtin {
-  const char* name;
-  Item* (*call)(Item* operands);
-};
+using Builtin = Item* (*)(Item* operands);
 
-// In this order; the first name that matches decides.
-const Builtin builtins[] = {
-    {"<", lessThan},
-    {"not", notTrue},
-    {"null?", isNull},
-    {"+", [](Item* operands) { return integer(add(operands)); }},
-    {"-", [](Item* operands) { return integer(sub(operands)); }},
-    {"/", [](Item* operands) { return integer(div(operands)); }},
-    {"*", [](Item* operands) { return integer(mul(operands)); }},
-    {"print", print},
-    {"newline", newline},
-    {"list", list},
-    {"cons", cons},
-    {"car", car},
-    {"head", car},
-    {"cdr", cdr},
-    {"tail", cdr},
-    {"append", append},
-    {"begin", begin},
-};
+// The built-ins by the id of their name. Names are compared whole and exactly,
+// so an id match is a name match.
+const std::vector<Builtin>& builtinsById() {
+  static const std::vector<Builtin> table = [] {
+    const std::pair<std::string_view, Builtin> named[] = {
+        {"<", lessThan},
+        {"not", notTrue},
+        {"null?", isNull},
+        {"+", [](Item* operands) { return integer(add(operands)); }},
+        {"-", [](Item* operands) { return integer(sub(operands)); }},
+        {"/", [](Item* operands) { return integer(div(operands)); }},
+        {"*", [](Item* operands) { return integer(mul(operands)); }},
+        {"print", print},
+        {"newline", newline},
+        {"list", list},
+        {"cons", cons},
+        {"car", car},
+        {"head", car},
+        {"cdr", cdr},
+        {"tail", cdr},
+        {"append", append},
+        {"begin", begin},
+    };
+    std::vector<Builtin> byId;
+    for (const auto& [name, call] : named) {
+      const std::size_t id = Symbol::idOf(name);
+      if (id >= byId.size()) byId.resize(id + 1);
+      byId[id] = call;
+    }
+    return byId;
+  }();
+  return table;
+}
 
 }  // namespace
 
 Item* evalCons(Item* head, Item* operands) {
   recursion::check();
   if (need(head)->isCons()) return lambda(head->evaluate(), operands);
-  switch (formNamed(head)) {
-    case Form::quote:
-      return first(operands);
-    case Form::cond:
-      return cond(operands);
-    case Form::define:
-      return define(operands);
-    case Form::lambda:
-      return new Cons(head, operands);
-    case Form::none:
-      break;
-  }
+  // The special forms are recognised by name before any lookup, so binding
+  // one of these names changes nothing.
+  static const std::size_t quoteId = Symbol::idOf("quote");
+  static const std::size_t condId = Symbol::idOf("cond");
+  static const std::size_t defineId = Symbol::idOf("define");
+  static const std::size_t lambdaId = Symbol::idOf("lambda");
+  const std::size_t name = headSymbol(head).id();
+  if (name == quoteId) return first(operands);
+  if (name == condId) return cond(operands);
+  if (name == defineId) return define(operands);
+  if (name == lambdaId) return new Cons(head, operands);
   // A binding under a built-in's name takes precedence over the built-in; only
   // a name with no binding at all reaches the built-ins.
   if (Item* procedure = head->evaluate()) return lambda(procedure, operands);
@@ -121,10 +127,9 @@ Item* evaluateList(Item* expressions) {
 }
 
 Item* apply(Item* head, Item* operands) {
-  const std::string name = head->getString();
-  for (const Builtin& builtin : builtins) {
-    if (name == builtin.name) return builtin.call(operands);
-  }
+  const std::size_t name = headSymbol(head).id();
+  const auto& builtins = builtinsById();
+  if (name < builtins.size() && builtins[name] != nullptr) return builtins[name](operands);
   return operands;
 }
 
@@ -145,19 +150,30 @@ Item* define(Item* definition) {
   return getEmpty();
 }
 
-Item* lambda(Item* procedure, Item* arguments) {
-  Stack* stack = Environment::getInstance();
+namespace {
+
+// Binds each parameter of `procedure` to its argument exactly as written (not
+// evaluated) and returns how many bindings it pushed. Apart from lambda, so
+// that its locals take no room in the frames of a deep recursion.
+[[gnu::noinline]] std::size_t bindArguments(Stack& stack, Item* procedure, Item* arguments) {
   std::size_t pushed = 0;
   Item* parameters = first(rest(procedure));
-  // Arguments are bound exactly as written: they are not evaluated.
   while (arguments != getEmpty()) {
     Item* argument = first(arguments);
     Item* parameter = first(parameters);
-    stack->push(new Cons(parameter, new Cons(argument, getEmpty())));
+    stack.push(new Cons(parameter, new Cons(argument, getEmpty())));
     parameters = rest(parameters);
     arguments = rest(arguments);
     ++pushed;
   }
+  return pushed;
+}
+
+}  // namespace
+
+Item* lambda(Item* procedure, Item* arguments) {
+  Stack* stack = Environment::getInstance();
+  std::size_t pushed = bindArguments(*stack, procedure, arguments);
   Item* result = need(first(rest(rest(procedure))))->evaluate();
   // Whatever is on top now goes: a define in the body may have left bindings
   // above this call's own.

@@ -54,7 +54,9 @@ void checkBound(Item* value) {
     Item* item = need(pending.back());
     pending.pop_back();
     while (item->isCons()) {
-      pending.push_back(item->getCar());
+      // Only nested lists wait on the worklist; a long flat list needs none.
+      Item* element = need(item->getCar());
+      if (element->isCons()) pending.push_back(element);
       item = need(item->getCdr());
     }
   }

@@ -18,15 +18,14 @@ Stack::~Stack() {
 void Stack::push(Item* entry) {
   list_ = new Cons(entry, list_);
 
-  Bindings* bindings = &blockers_;
+  std::size_t slot = 0;
   if (entry != nullptr && entry->isCons()) {
     Item* name = entry->getCar();
-    if (name != nullptr && typeid(*name) == typeid(Symbol)) {
-      bindings = &byName_[static_cast<const Symbol*>(name)->name()];
-    }
+    if (name != nullptr && typeid(*name) == typeid(Symbol)) slot = static_cast<const Symbol*>(name)->id();
   }
-  bindings->push_back(Indexed{entry, indexedIn_.size()});
-  indexedIn_.push_back(bindings);
+  if (slot >= index_.size()) index_.resize(slot + 1);
+  index_[slot].push_back(Indexed{entry, slots_.size()});
+  slots_.push_back(slot);
 }
 
 Item* Stack::pop() {
@@ -39,8 +38,8 @@ Item* Stack::pop() {
   list_ = cell->getCdr();
   delete cell;
 
-  indexedIn_.back()->pop_back();
-  indexedIn_.pop_back();
+  index_[slots_.back()].pop_back();
+  slots_.pop_back();
   return entry;
 }
 
@@ -52,14 +51,15 @@ Item* Stack::getCdr() const { return list_->getCdr(); }
 
 Item* Stack::lookup(const Symbol& symbol) const {
   const Indexed* match = nullptr;
-  if (const auto found = byName_.find(symbol.name()); found != byName_.end() && !found->second.empty()) {
-    match = &found->second.back();
+  if (const std::size_t slot = symbol.id(); slot < index_.size() && !index_[slot].empty()) {
+    match = &index_[slot].back();
   }
-  if (!blockers_.empty() && (match == nullptr || blockers_.back().position > match->position)) {
+  const Bindings& blockers = index_[0];
+  if (!blockers.empty() && (match == nullptr || blockers.back().position > match->position)) {
     // The walk would reach this entry before any match and stop there: at an
     // empty list, which it takes for the bottom marker, with no value; at
     // anything else by failing to read a name from it.
-    Item* entry = blockers_.back().entry;
+    Item* entry = blockers.back().entry;
     if (entry == getEmpty()) return nullptr;
     need(need(entry)->getCar())->getString();
     std::abort();  // Unreachable: an entry named by a symbol is never a blocker.

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "item.h"
@@ -49,14 +47,13 @@ class Stack {
   };
   using Bindings = std::vector<Indexed>;
 
-  // The index beside the list: for each name, the bindings of that name,
-  // newest last; and every entry that a walk could not pass (not a binding
-  // named by a symbol), newest last.
-  std::unordered_map<std::string, Bindings> byName_;
-  Bindings blockers_;
-  // For each entry, newest last, the index list that holds it, so that a pop
-  // can drop it without looking at its name again.
-  std::vector<Bindings*> indexedIn_;
+  // The index beside the list. Slot 0 holds every entry that a walk could not
+  // pass (one that is not a binding named by a symbol); slot n holds the
+  // bindings of the name whose symbol id is n. Newest last in each.
+  std::vector<Bindings> index_{1};
+  // For each entry, newest last, its slot in the index, so that a pop can drop
+  // it without looking at its name again.
+  std::vector<std::size_t> slots_;
 
   Item* list_;
 };

@@ -2,7 +2,9 @@
 // values. Evaluating one looks its name up on the binding stack.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "item.h"
 
@@ -16,9 +18,15 @@ class Symbol final : public Item {
   void print(std::ostream& os) const override;
   std::string getString() const override;
 
-  // The name without a copy, for the lookup's index.
-  const std::string& name() const { return name_; }
+  // A small number for the name, the same for every symbol of that name, so
+  // that the binding stack can index bindings without comparing strings.
+  // Numbers are handed out from 1 as names are first asked for.
+  std::size_t id() const;
+  // The id of `name`, as id() gives it for a symbol of that name. The
+  // characters must last as long as the run (a literal, for instance).
+  static std::size_t idOf(std::string_view name);
 
  private:
   std::string name_;
+  mutable std::size_t id_ = 0;  // 0 until first asked for
 };
