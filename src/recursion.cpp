@@ -20,13 +20,15 @@ constexpr std::size_t MiB = std::size_t{1} << 20;
 #endif
 #endif
 
-// Enough for a million nested procedure calls with room to spare. The stack is
+// Enough for a million nested procedure calls with room to spare, yet small
+// enough that a recursion without end stops before its bindings fill memory
+// (each level also pushes a binding, and the stack bounds the levels). It is
 // only reserved: pages are used as deep recursion reaches them. The address
 // sanitizer pads every frame, so it gets more.
 #ifdef VELLUMARK_ADDRESS_SANITIZER
-constexpr std::size_t preferredSize = 8192 * MiB;
-#else
 constexpr std::size_t preferredSize = 1024 * MiB;
+#else
+constexpr std::size_t preferredSize = 256 * MiB;
 #endif
 // Under a tight address-space limit a smaller stack still runs small programs.
 constexpr std::size_t smallestSize = 1 * MiB;

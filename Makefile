@@ -1,0 +1,42 @@
+# Shortcuts over CMake presets, so that building and testing are one command.
+# Everything here can also be done with cmake and ctest directly; see README.md.
+
+EXAMPLE ?= examples/square.scm
+FUZZ_SECONDS ?= 3600
+
+.PHONY: all build run test sanitize coverage fuzz fuzz-smoke bench install clean
+
+all: build
+
+build:
+	cmake --preset release >/dev/null
+	cmake --build --preset release
+
+# Builds as needed and runs the interpreter on an example program.
+run: build
+	./build/release/vellumark < $(EXAMPLE)
+
+# Builds as needed and runs the whole test suite.
+test:
+	cmake --workflow --preset release
+
+# The whole test suite again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	cmake --workflow --preset sanitize
+
+# Line coverage of src/ by the test suite.
+coverage:
+	tests/coverage.sh
+
+# Coverage-guided fuzzing of the whole interpreter for FUZZ_SECONDS.
+fuzz:
+	fuzz/fuzz.sh $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	fuzz/fuzz.sh 120
+
+bench: build
+	bench/run.py build/release/vellumark
+
+clean:
+	rm -rf build

@@ -1,0 +1,3 @@
+(begin
+  (define square (lambda (x) (* x x)))
+  (square 12))

@@ -1,0 +1,142 @@
+#!/usr/bin/env python3
+"""Runs the interpreter on inputs too large to check in, built here at run time.
+
+Each case makes its input, runs the interpreter once and compares the whole
+output and the exit status, as a golden case does. They prove that length and
+depth are bounded by memory alone: long lists and deep nesting are read,
+echoed, evaluated and printed, and deep recursion runs or stops with an error
+line instead of a crash.
+
+Usage: large.py INTERPRETER CASE     (CASE "list" prints the case names)
+"""
+
+import subprocess
+import sys
+
+BANNER = b"Vellumark\n\n"
+
+
+def numbers(count):
+    return " ".join(map(str, range(count)))
+
+
+def echoed(expression, result, extra=""):
+    """The output of a complete run: the expression echoed, then its value."""
+    return f"In:   {expression}\n{extra}Out:  {result}\n"
+
+
+def list_of_ten_million():
+    data = f"({numbers(10_000_000)})"
+    source = f"(quote {data})"
+    return source, echoed(source, data), 0
+
+
+def nesting_a_million_deep():
+    data = "(" * 1_000_000 + "x" + ")" * 1_000_000
+    source = f"(quote {data})"
+    return source, echoed(source, data), 0
+
+
+def improper_nesting_a_million_deep():
+    # Every level ends in a dotted tail, so the printer must finish each
+    # level's tail after coming back out of its car.
+    depth = 1_000_000
+    data = "(" * depth + "1" + "  . 2)" * depth
+    source = "(quote " + "(" * depth + "1" + " . 2)" * depth + ")"
+    return source, echoed(f"(quote {data})", data), 0
+
+
+def sum_of_a_million():
+    source = "(+" + " 1" * 1_000_000 + ")"
+    return source, echoed(source, "1000000"), 0
+
+
+def folds_over_a_million():
+    count = 1_000_000
+    ones = " 1" * count
+    source = (f"(begin (print (*{ones})) (print (- 0{ones})) (print (/ 7{ones}))"
+              f" (print (< {numbers(count)})) (begin {numbers(count)}))")
+    return source, echoed(source, count - 1, extra=f"1-{count}7#t"), 0
+
+
+def append_two_long_lists():
+    half = numbers(500_000)
+    source = f"(append (quote ({half})) (quote ({half})))"
+    return source, echoed(source, f"({half} {half})"), 0
+
+
+def cond_with_a_hundred_thousand_clauses():
+    clauses = " ((< 1 0) 0)" * 100_000
+    source = f"(cond{clauses} (else 42))"
+    return source, echoed(source, "42"), 0
+
+
+def define_with_a_million_values():
+    source = f"(begin (define x {numbers(1_000_000)}) x)"
+    return source, echoed(source, "0"), 0
+
+
+def expression_nested_a_million_deep():
+    depth = 1_000_000
+    source = "(+ 1 " * depth + "0" + ")" * depth
+    return source, echoed(source, str(depth)), 0
+
+
+def a_million_nested_calls():
+    source = ("(begin (define n 1000000) (define loop (lambda () (cond ((< n 1) n)"
+              " (else (begin (define n (- n 1)) (loop)))))) (loop))")
+    return source, echoed(source, "0"), 0
+
+
+def recursion_without_end():
+    source = "(begin (define f (lambda (x) (f x))) (f 1))"
+    return source, f"In:   {source}\nError: recursion too deep.\n", 1
+
+
+def nesting_without_end():
+    # Deeper than any stack allows: evaluation must stop with an error line.
+    depth = 8_000_000
+    source = "(car " * depth + "0" + ")" * depth
+    return source, None, 1
+
+
+def a_hundred_thousand_bindings_looked_up():
+    count = 100_000
+    defines = " ".join(f"(define v{i} {i})" for i in range(count))
+    lookups = " ".join(f"v{i}" for i in range(0, count, 7))
+    source = f"(begin {defines} (+ {lookups}))"
+    total = sum(range(0, count, 7)) % 2**32
+    total = total - 2**32 if total >= 2**31 else total
+    return source, echoed(source, str(total)), 0
+
+
+CASES = {name: case for name, case in globals().items() if callable(case) and name[0].islower()
+         and name not in ("numbers", "echoed", "main")}
+
+
+def main():
+    if len(sys.argv) == 2 and sys.argv[1] == "list":
+        print("\n".join(CASES))
+        return
+    if len(sys.argv) != 3 or sys.argv[2] not in CASES:
+        sys.exit(__doc__)
+    interpreter, name = sys.argv[1], sys.argv[2]
+    source, expected, status = CASES[name]()
+    done = subprocess.run([interpreter], input=(source + "\n").encode(), stdout=subprocess.PIPE, timeout=600)
+    problems = []
+    if done.returncode != status:
+        problems.append(f"exit status {done.returncode}, expected {status}")
+    if expected is not None and done.stdout != BANNER + expected.encode():
+        got = done.stdout
+        at = next((i for i, (a, b) in enumerate(zip(got, BANNER + expected.encode())) if a != b), min(len(got), len(expected)))
+        problems.append(f"output differs at byte {at}: got {got[max(0, at - 40):at + 40]!r}")
+    if expected is None and not done.stdout.endswith(b"Error: recursion too deep.\n"):
+        problems.append(f"output ends {done.stdout[-60:]!r}, expected the recursion error line")
+    for problem in problems:
+        print(f"FAIL {name}: {problem}")
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    sys.exit(1 if problems else 0)
+
+
+if __name__ == "__main__":
+    main()
