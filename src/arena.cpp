@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 
+#include "budget.h"
 #include "fail.h"
 
 namespace arena {
@@ -65,6 +66,7 @@ char* newBlock(std::size_t size) {
 }  // namespace
 
 void* allocate(std::size_t size) {
+  budget::spend();
   State& s = state();
   size = roundUp(size == 0 ? 1 : size);
   if (size <= largestRecycledSize) {

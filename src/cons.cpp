@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "budget.h"
 #include "functions.h"
 #include "output.h"
 
@@ -22,6 +23,7 @@ void Cons::printCdr(std::ostream& os) const {
   std::vector<const Cons*> unfinished;
   const Cons* cell = this;
   for (;;) {
+    budget::spend();
     if (cell->car_->isCons()) {
       put(os, '(');
       unfinished.push_back(cell);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "budget.h"
 #include "cons.h"
 #include "empty.h"
 #include "environment.h"
@@ -99,6 +100,7 @@ const std::vector<Builtin>& builtinsById() {
 
 Item* evalCons(Item* head, Item* operands) {
   recursion::check();
+  budget::spend();
   if (need(head)->isCons()) return lambda(head->evaluate(), operands);
   // The special forms are recognised by name before any lookup, so binding
   // one of these names changes nothing.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "budget.h"
 #include "fail.h"
 #include "output.h"
 
@@ -54,6 +55,7 @@ void checkBound(Item* value) {
     Item* item = need(pending.back());
     pending.pop_back();
     while (item->isCons()) {
+      budget::spend();
       // Only nested lists wait on the worklist; a long flat list needs none.
       Item* element = need(item->getCar());
       if (element->isCons()) pending.push_back(element);

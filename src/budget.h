@@ -1,0 +1,22 @@
+// A cap on the work of one run, for fuzzing builds only. A fuzzer must tell a
+// program that hangs from one that is merely long: a few dozen input bytes
+// can ask for exponential work (a recursion that calls itself twice, a value
+// that doubles with every definition), which is correct behaviour, not a
+// hang. Building with -DVELLUMARK_WORK_LIMIT=N ends such runs after N steps of
+// evaluation, allocation or printing; without it every call below compiles to nothing.
+#pragma once
+
+#ifdef VELLUMARK_WORK_LIMIT
+#include "fail.h"
+#endif
+
+namespace budget {
+
+inline void spend() {
+#ifdef VELLUMARK_WORK_LIMIT
+  static unsigned long long steps = 0;
+  if (++steps > VELLUMARK_WORK_LIMIT) fail("Error: work limit of this fuzzing build reached.");
+#endif
+}
+
+}  // namespace budget
