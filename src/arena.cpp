@@ -39,9 +39,7 @@ State& state() {
   return instance;
 }
 
-constexpr std::size_t roundUp(std::size_t size) {
-  return (size + alignment - 1) / alignment * alignment;
-}
+constexpr std::size_t roundUp(std::size_t size) { return (size + alignment - 1) / alignment * alignment; }
 
 [[noreturn]] void outOfMemory() { fail("Error: out of memory."); }
 

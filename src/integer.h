@@ -19,12 +19,6 @@ class Integer final : public Item {
 // 32-bit two's-complement arithmetic that wraps instead of overflowing: the
 // work is done on unsigned values, where wrapping is defined, and converted
 // back, which is modular.
-inline int wrappingAdd(int a, int b) {
-  return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b));
-}
-inline int wrappingSub(int a, int b) {
-  return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b));
-}
-inline int wrappingMul(int a, int b) {
-  return static_cast<int>(static_cast<unsigned>(a) * static_cast<unsigned>(b));
-}
+inline int wrappingAdd(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) + static_cast<unsigned>(b)); }
+inline int wrappingSub(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) - static_cast<unsigned>(b)); }
+inline int wrappingMul(int a, int b) { return static_cast<int>(static_cast<unsigned>(a) * static_cast<unsigned>(b)); }

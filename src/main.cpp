@@ -5,6 +5,7 @@
 
 #include "fail.h"
 #include "item.h"
+#include "output.h"
 #include "parser.h"
 #include "recursion.h"
 
@@ -28,9 +29,11 @@ int run() {
 }  // namespace
 
 int main() {
-  // The interpreter writes only through std::cout; without the tie to C stdio
-  // its buffer takes whole values at a time.
+  // The interpreter writes only through std::cout, so it needs no tie to C
+  // stdio; its own large buffer writes a long list in a few system calls.
+  // Line ends still flush it where the output format asks.
   std::ios::sync_with_stdio(false);
+  useLargeOutputBuffer();
   std::set_new_handler(outOfMemory);
   return recursion::runWithRoom(run);
 }

@@ -5,17 +5,31 @@
 // write would.
 #pragma once
 
-#include <ostream>
+#include <iostream>
 #include <streambuf>
 #include <string_view>
 
+// Gives std::cout a large buffer of its own, written straight to standard
+// output. Called once, before anything is written.
+void useLargeOutputBuffer();
+
 inline void put(std::ostream& os, char c) {
-  if (std::ostream::traits_type::eq_int_type(os.rdbuf()->sputc(c), std::ostream::traits_type::eof())) {
-    os.setstate(std::ios_base::badbit);
-  }
+  using traits = std::ostream::traits_type;
+  if (traits::eq_int_type(os.rdbuf()->sputc(c), traits::eof())) os.setstate(std::ios_base::badbit);
 }
 
 inline void write(std::ostream& os, std::string_view text) {
+  using traits = std::ostream::traits_type;
+  std::streambuf& buffer = *os.rdbuf();
+  // Most texts are a number or a short name: character by character they stay
+  // in the inline fast path of the buffer, where a block write would take the
+  // stream's general (virtual) route every time.
+  if (text.size() <= 16) {
+    for (const char c : text) {
+      if (traits::eq_int_type(buffer.sputc(c), traits::eof())) os.setstate(std::ios_base::badbit);
+    }
+    return;
+  }
   const auto size = static_cast<std::streamsize>(text.size());
-  if (os.rdbuf()->sputn(text.data(), size) != size) os.setstate(std::ios_base::badbit);
+  if (buffer.sputn(text.data(), size) != size) os.setstate(std::ios_base::badbit);
 }

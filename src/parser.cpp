@@ -22,9 +22,7 @@ bool Parser::isWhitespace() const {
   return current_ == ' ' || current_ == '\t' || current_ == '\n' || current_ == '\r';
 }
 
-bool Parser::isPunctuation() const {
-  return current_ == '(' || current_ == ')' || current_ == '.' || isWhitespace();
-}
+bool Parser::isPunctuation() const { return current_ == '(' || current_ == ')' || current_ == '.' || isWhitespace(); }
 
 bool Parser::isDigit() const { return current_ >= '0' && current_ <= '9'; }
 

@@ -38,7 +38,7 @@ constexpr std::size_t preferredSize = 256 * MiB;
 constexpr std::size_t smallestSize = 1 * MiB;
 // Left free below the limit for the deepest call chain under one level of
 // evaluation: a built-in writing a value, an error line being written.
-constexpr std::size_t reserve = 256 * 1024;
+constexpr std::size_t reserve = MiB / 4;
 
 struct Task {
   int (*body)();
@@ -71,12 +71,12 @@ int runWithRoom(int (*body)()) {
     // Reserved, not committed: only the pages deep recursion reaches are used,
     // and those as huge pages where the system has them, since faulting in a
     // deep stack one small page at a time takes longer than the recursion.
-    void* stack = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK,
-                       -1, 0);
+    void* stack =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED) continue;
     madvise(stack, size, MADV_HUGEPAGE);
     pthread_attr_t attributes;
-    pthread_t thread;
+    pthread_t thread{};
     const bool started = pthread_attr_init(&attributes) == 0 && pthread_attr_setstack(&attributes, stack, size) == 0 &&
                          pthread_create(&thread, &attributes, start, &task) == 0;
     pthread_attr_destroy(&attributes);

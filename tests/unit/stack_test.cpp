@@ -1,5 +1,7 @@
 // The binding stack's contract, and its lookup index checked against the plain
 // walk from the newest entry that it stands in for.
+#include "stack.h"
+
 #include <gtest/gtest.h>
 
 #include <iostream>
@@ -13,14 +15,11 @@
 #include "empty.h"
 #include "environment.h"
 #include "integer.h"
-#include "stack.h"
 #include "symbol.h"
 
 namespace {
 
-Item* binding(const std::string& name, Item* value) {
-  return new Cons(new Symbol(name), new Cons(value, getEmpty()));
-}
+Item* binding(const std::string& name, Item* value) { return new Cons(new Symbol(name), new Cons(value, getEmpty())); }
 
 // Captures what the stack writes to standard output.
 class CapturedOutput {
@@ -193,8 +192,7 @@ WalkResult walk(Item* cell, const std::string& name) {
 
 TEST(Lookup, IndexAgreesWithTheWalkThroughRandomPushesAndPops) {
   const std::vector<std::string> names{"a", "b", "c", "d"};
-  std::vector<Symbol*> symbols;
-  for (const auto& name : names) symbols.push_back(new Symbol(name));
+  const std::vector<Symbol*> symbols{new Symbol("a"), new Symbol("b"), new Symbol("c"), new Symbol("d")};
   std::mt19937 random(20261207);
   for (int round = 0; round < 20; ++round) {
     Stack stack;
@@ -208,11 +206,21 @@ TEST(Lookup, IndexAgreesWithTheWalkThroughRandomPushesAndPops) {
         const std::string& name = names[random() % names.size()];
         Item* entry = nullptr;
         switch (random() % 12) {
-          case 0: entry = new Cons(new Integer(7), new Cons(new Integer(1), getEmpty())); break;
-          case 1: entry = new Cons(new Symbol(name), getEmpty()); break;
-          case 2: entry = getEmpty(); break;
-          case 3: entry = new Cons(nullptr, getEmpty()); break;
-          default: entry = binding(name, new Integer(step)); break;
+          case 0:
+            entry = new Cons(new Integer(7), new Cons(new Integer(1), getEmpty()));
+            break;
+          case 1:
+            entry = new Cons(new Symbol(name), getEmpty());
+            break;
+          case 2:
+            entry = getEmpty();
+            break;
+          case 3:
+            entry = new Cons(nullptr, getEmpty());
+            break;
+          default:
+            entry = binding(name, new Integer(step));
+            break;
         }
         stack.push(entry);
         ++depth;
