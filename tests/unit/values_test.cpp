@@ -1,0 +1,98 @@
+// What golden cases cannot reach: the value tree's predicates on every kind
+// of value, printing values the reader never makes, and the arena's reuse.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "arena.h"
+#include "cons.h"
+#include "empty.h"
+#include "false.h"
+#include "integer.h"
+#include "symbol.h"
+#include "true.h"
+
+namespace {
+
+std::string printed(Item* value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
+
+TEST(Values, OnlyTheConstantsAnswerTheirOwnTests) {
+  struct Row {
+    Item* value;
+    bool empty, truth, falsity, pair;
+  };
+  const Row rows[] = {
+      {new Integer(0), false, false, false, false},
+      {new Symbol("#t"), false, false, false, false},
+      {new Cons(getEmpty(), getEmpty()), false, false, false, true},
+      {getEmpty(), true, false, false, false},
+      {getTrue(), false, true, false, false},
+      {getFalse(), false, false, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(printed(row.value));
+    EXPECT_EQ(row.value->isEmpty(), row.empty);
+    EXPECT_EQ(row.value->isTrue(), row.truth);
+    EXPECT_EQ(row.value->isFalse(), row.falsity);
+    EXPECT_EQ(row.value->isCons(), row.pair);
+  }
+}
+
+TEST(Values, ConstantsAreMadeOnceAndEvaluateToThemselves) {
+  EXPECT_EQ(getEmpty(), Empty::getInstance());
+  EXPECT_EQ(getTrue(), True::getInstance());
+  EXPECT_EQ(getFalse(), False::getInstance());
+  EXPECT_EQ(getTrue()->evaluate(), getTrue());
+  Item* number = new Integer(7);
+  EXPECT_EQ(number->evaluate(), number);
+}
+
+TEST(Printing, ConstantsInsideListsAndTails) {
+  // The reader never makes #t or #f, but evaluation puts them in lists.
+  EXPECT_EQ(printed(new Cons(new Integer(1), getTrue())), "(1  . #t)");
+  EXPECT_EQ(printed(new Cons(getFalse(), new Cons(getTrue(), getEmpty()))), "(#f #t)");
+  EXPECT_EQ(printed(new Cons(new Cons(new Integer(1), new Integer(2)), new Cons(new Integer(3), getEmpty()))),
+            "((1  . 2) 3)");
+  EXPECT_EQ(printed(new Integer(INT_MIN)), "-2147483648");
+}
+
+TEST(PrintingDeathTest, ABareItemHasNoPrintedForm) {
+  EXPECT_EXIT(
+      {
+        // The line goes to the stream being printed on.
+        Item* bare = new Item();
+        std::cerr << bare;
+      },
+      testing::ExitedWithCode(1), "Error: printing generic item.");
+}
+
+TEST(Arithmetic, WrapsAtThirtyTwoBits) {
+  EXPECT_EQ(wrappingAdd(INT_MAX, 1), INT_MIN);
+  EXPECT_EQ(wrappingSub(INT_MIN, 1), INT_MAX);
+  EXPECT_EQ(wrappingMul(65536, 65536), 0);
+  EXPECT_EQ(wrappingMul(INT_MIN, -1), INT_MIN);
+}
+
+TEST(Arena, ReleasedStorageIsReusedOnlyForTheSameSize) {
+  void* cell = arena::allocate(24);
+  arena::release(cell, 24);
+  EXPECT_NE(arena::allocate(16), cell);
+  EXPECT_EQ(arena::allocate(24), cell);
+}
+
+TEST(Arena, EveryValueIsPointerAligned) {
+  for (std::size_t size : {1, 12, 13, 24, 40}) {
+    const auto address = reinterpret_cast<std::uintptr_t>(arena::allocate(size));
+    EXPECT_EQ(address % alignof(void*), 0U) << size;
+  }
+}
+
+}  // namespace
