@@ -2,6 +2,7 @@
 # Everything here can also be done with cmake and ctest directly; see README.md.
 
 EXAMPLE ?= examples/square.scm
+PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 3600
 
 .PHONY: all build run test sanitize coverage fuzz fuzz-smoke bench install clean
@@ -37,6 +38,9 @@ fuzz-smoke:
 
 bench: build
 	bench/run.py build/release/vellumark
+
+install: build
+	cmake --install build/release --prefix $(PREFIX)
 
 clean:
 	rm -rf build

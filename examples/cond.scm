@@ -1,0 +1,5 @@
+(list (cond ((< 2 1) (quote first)) ((< 1 2) (quote second)) (else (quote third)))
+      (cond ((< 2 1) (quote first)) (anything-at-all (quote last)))
+      (cond (1 (quote one)) (0 (quote zero)))
+      (cond ((not (null? (list))) (quote empty)) ((print (quote unread)) (quote never)))
+      (cond))

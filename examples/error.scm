@@ -1,0 +1,5 @@
+(begin
+  (print (quote before))
+  (newline)
+  (car (list))
+  (print (quote after)))

@@ -1,0 +1,15 @@
+(begin
+  (define count 10)
+  (define a 0)
+  (define b 1)
+  (define numbers (list))
+  (define fib
+    (lambda ()
+      (cond ((< count 1) numbers)
+            (else (begin (define numbers (append numbers (list a)))
+                         (define next (+ a b))
+                         (define a b)
+                         (define b next)
+                         (define count (- count 1))
+                         (fib))))))
+  (fib))

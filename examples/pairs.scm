@@ -1,0 +1,6 @@
+(list (append (list 1 2) (list 3 4))
+      (append (list 1) (list) (list 2 3))
+      (cons 1 2)
+      (append (list 1 2) 3)
+      (quote (a b . c))
+      (cdr (quote (a . b))))
