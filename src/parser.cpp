@@ -36,9 +36,11 @@ void Parser::refill() {
       end_ = next_ + count;
       return;
     }
-    if (count < 0 && errno == EINTR) continue;
-    // The end of the input, or input that cannot be read, ends the run quietly.
-    finish(0);
+    if (count == 0) finish(0);  // The end of the input ends the run quietly.
+    if (errno == EINTR) continue;
+    // Input that cannot be read is no end of input: the run must not report
+    // success for what it never saw.
+    fail("Error: standard input could not be read.");
   }
 }
 

@@ -18,6 +18,7 @@ lists, side by side, what goes in and what must come out:
     "args ..."           command-line arguments (split on blanks)
     "address-space MIB"  run under that address-space limit (ulimit -v)
     "stdout full"        standard output is /dev/full (no "<" lines then)
+    "stdin closed"       the run starts with standard input closed
 
 After the marker comes one blank, then the text. Escapes in the text:
 \\n \\r \\t \\v \\f \\0 \\\\ and \\xHH, so that any byte can be written. Lines
@@ -27,6 +28,7 @@ starting with "#" are comments. Every run must begin with the banner
 Usage: golden.py INTERPRETER CASE_FILE...
 """
 
+import os
 import re
 import resource
 import subprocess
@@ -60,6 +62,7 @@ class Case:
         self.title, self.where = title, where
         self.stdin, self.stdout = b"", b""
         self.status, self.args, self.address_space, self.full = None, [], None, False
+        self.stdin_closed = False
 
 
 def parse(path):
@@ -89,6 +92,8 @@ def parse(path):
                 case.address_space = int(text) << 20
             elif marker == "stdout" and text == "full":
                 case.full = True
+            elif marker == "stdin" and text == "closed":
+                case.stdin_closed = True
             else:
                 raise ValueError(f"{where}: cannot read {line!r}")
     for case in cases:
@@ -101,6 +106,8 @@ def run(interpreter, case):
     def limit():
         if case.address_space is not None:
             resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
+        if case.stdin_closed:
+            os.close(0)
 
     out = open("/dev/full", "wb") if case.full else subprocess.PIPE
     try:
