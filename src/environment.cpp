@@ -4,7 +4,7 @@
 
 Stack* Environment::stack_ = nullptr;
 
-Stack* Environment::getInstance() {
-  if (stack_ == nullptr) stack_ = new Stack();
+Stack* Environment::create() {
+  stack_ = new Stack();
   return stack_;
 }

@@ -8,8 +8,9 @@ class Environment {
   Environment() = delete;
 
   // The binding stack, made on first use.
-  static Stack* getInstance();
+  static Stack* getInstance() { return stack_ != nullptr ? stack_ : create(); }
 
  private:
+  static Stack* create();
   static Stack* stack_;
 };

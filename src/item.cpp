@@ -3,7 +3,6 @@
 #include <ostream>
 #include <vector>
 
-#include "arena.h"
 #include "budget.h"
 #include "fail.h"
 #include "output.h"
@@ -34,19 +33,12 @@ bool Item::isFalse() const { return false; }
 
 bool Item::isCons() const { return false; }
 
-void* Item::operator new(std::size_t size) { return arena::allocate(size); }
-
-void Item::operator delete(void* storage, std::size_t size) noexcept { arena::release(storage, size); }
-
 std::ostream& operator<<(std::ostream& os, Item* value) {
   value->print(os);
   return os;
 }
 
-Item* need(Item* value) {
-  if (value == nullptr) fail("Error: unbound symbol.");
-  return value;
-}
+void unbound() { fail("Error: unbound symbol."); }
 
 void checkBound(Item* value) {
   // A worklist rather than recursion: the value may be nested a million deep.

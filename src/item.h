@@ -7,6 +7,8 @@
 #include <iosfwd>
 #include <string>
 
+#include "arena.h"
+
 class Item {
  public:
   Item() = default;
@@ -33,16 +35,23 @@ class Item {
   virtual bool isCons() const;
 
   // Values live in the arena, not on the general heap.
-  static void* operator new(std::size_t size);
-  static void operator delete(void* storage, std::size_t size) noexcept;
+  static void* operator new(std::size_t size) { return arena::allocate(size); }
+  static void operator delete(void* storage, std::size_t size) noexcept { arena::release(storage, size); }
 };
 
 // Writes the printed form of `value`; nothing before or after it.
 std::ostream& operator<<(std::ostream& os, Item* value);
 
+// Ends the run with "Error: unbound symbol.".
+[[noreturn]] void unbound();
+
 // Returns `value`, or ends the run with "Error: unbound symbol." when it is no
 // value: every read through a value goes through here first.
-Item* need(Item* value);
+inline Item* need(Item* value) {
+  if (value == nullptr) [[unlikely]]
+    unbound();
+  return value;
+}
 
 // Ends the run with "Error: unbound symbol." when `value` is no value or holds
 // one anywhere inside. Printing checks this first, so that a value is either

@@ -25,11 +25,6 @@ std::unordered_map<std::string_view, std::size_t>& ids() {
 
 }  // namespace
 
-std::size_t Symbol::id() const {
-  if (id_ == 0) id_ = idOf(name_);
-  return id_;
-}
-
 std::size_t Symbol::idOf(std::string_view name) {
   auto& table = ids();
   return table.try_emplace(name, table.size() + 1).first->second;

@@ -21,7 +21,7 @@ class Symbol final : public Item {
   // A small number for the name, the same for every symbol of that name, so
   // that the binding stack can index bindings without comparing strings.
   // Numbers are handed out from 1 as names are first asked for.
-  std::size_t id() const;
+  std::size_t id() const { return id_ != 0 ? id_ : (id_ = idOf(name_)); }
   // The id of `name`, as id() gives it for a symbol of that name. The
   // characters must last as long as the run (a literal, for instance).
   static std::size_t idOf(std::string_view name);
