@@ -56,16 +56,6 @@ Item* Cons::getCdr() const { return cdr_; }
 
 bool Cons::isCons() const { return true; }
 
-void ListBuilder::add(Item* element) {
-  auto* cell = new Cons(element, nullptr);
-  if (last_ == nullptr) {
-    first_ = cell;
-  } else {
-    last_->cdr_ = cell;
-  }
-  last_ = cell;
-}
-
 Item* ListBuilder::finish(Item* tail) {
   if (last_ == nullptr) return tail;
   last_->cdr_ = tail;

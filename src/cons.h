@@ -28,7 +28,15 @@ class Cons final : public Item {
 // handed out yet, are ever linked, so no value anyone holds ever changes.
 class ListBuilder {
  public:
-  void add(Item* element);
+  void add(Item* element) {
+    auto* cell = new Cons(element, nullptr);
+    if (last_ == nullptr) {
+      first_ = cell;
+    } else {
+      last_->cdr_ = cell;
+    }
+    last_ = cell;
+  }
   // Ends the list with `tail` and returns it: the first cell, or `tail` itself
   // when nothing was added.
   Item* finish(Item* tail);

@@ -19,17 +19,6 @@ inline void put(std::ostream& os, char c) {
 }
 
 inline void write(std::ostream& os, std::string_view text) {
-  using traits = std::ostream::traits_type;
-  std::streambuf& buffer = *os.rdbuf();
-  // Most texts are a number or a short name: character by character they stay
-  // in the inline fast path of the buffer, where a block write would take the
-  // stream's general (virtual) route every time.
-  if (text.size() <= 16) {
-    for (const char c : text) {
-      if (traits::eq_int_type(buffer.sputc(c), traits::eof())) os.setstate(std::ios_base::badbit);
-    }
-    return;
-  }
   const auto size = static_cast<std::streamsize>(text.size());
-  if (buffer.sputn(text.data(), size) != size) os.setstate(std::ios_base::badbit);
+  if (os.rdbuf()->sputn(text.data(), size) != size) os.setstate(std::ios_base::badbit);
 }
