@@ -15,7 +15,10 @@ constexpr std::size_t largestBlockSize = std::size_t{64} << 20;
 // filling memory one small page fault at a time costs more than the values.
 constexpr std::size_t hugePageSize = std::size_t{2} << 20;
 
-// Blocks grow so that small runs stay small and large ones make few requests.
+// A small run fits in the first block, of small pages. Any larger run moves
+// straight on to huge pages, since each small page fault costs about as much
+// as clearing a whole huge page; blocks then double so that large runs make
+// few requests.
 std::size_t nextBlockSize = firstBlockSize;
 
 // A block of `size` bytes from the system; large blocks start at a huge-page
@@ -44,7 +47,11 @@ void* allocateInNewBlock(std::size_t size) {
   char* block = newBlock(nextBlockSize);
   region.next = block + size;
   region.end = block + nextBlockSize;
-  if (nextBlockSize < largestBlockSize) nextBlockSize *= 2;
+  if (nextBlockSize < hugePageSize) {
+    nextBlockSize = hugePageSize;
+  } else if (nextBlockSize < largestBlockSize) {
+    nextBlockSize *= 2;
+  }
   return block;
 }
 

@@ -36,6 +36,9 @@ constexpr std::size_t preferredSize = 256 * MiB;
 #endif
 // Under a tight address-space limit a smaller stack still runs small programs.
 constexpr std::size_t smallestSize = 1 * MiB;
+// The top of the stack, which every run uses, stays in small pages: a short
+// run touches a few of them instead of clearing a whole huge page.
+constexpr std::size_t shallowPart = 4 * MiB;
 // Left free below the limit for the deepest call chain under one level of
 // evaluation: a built-in writing a value, an error line being written.
 constexpr std::size_t reserve = MiB / 4;
@@ -68,13 +71,14 @@ void tooDeep() { fail("Error: recursion too deep."); }
 int runWithRoom(int (*body)()) {
   Task task{body, 0};
   for (std::size_t size = preferredSize; size >= smallestSize; size /= 2) {
-    // Reserved, not committed: only the pages deep recursion reaches are used,
-    // and those as huge pages where the system has them, since faulting in a
-    // deep stack one small page at a time takes longer than the recursion.
-    void* stack =
-        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    // Reserved, not committed: only the pages deep recursion reaches are used.
+    // Below its top, where every run starts, the stack takes huge pages where
+    // the system has them, since faulting in a deep stack one small page at a
+    // time takes longer than the recursion itself.
+    void* stack = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK,
+                       -1, 0);
     if (stack == MAP_FAILED) continue;
-    madvise(stack, size, MADV_HUGEPAGE);
+    if (size > 2 * shallowPart) madvise(stack, size - shallowPart, MADV_HUGEPAGE);
     pthread_attr_t attributes;
     pthread_t thread{};
     const bool started = pthread_attr_init(&attributes) == 0 && pthread_attr_setstack(&attributes, stack, size) == 0 &&
