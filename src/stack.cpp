@@ -2,8 +2,10 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <new>
 #include <typeinfo>
 
+#include "arena.h"
 #include "cons.h"
 #include "empty.h"
 #include "symbol.h"
@@ -15,17 +17,21 @@ Stack::~Stack() {
   delete static_cast<Cons*>(list_);
 }
 
+std::size_t Stack::slotOf(Item* entry) {
+  if (entry == nullptr || !entry->isCons()) return 0;
+  Item* name = entry->getCar();
+  if (name == nullptr || typeid(*name) != typeid(Symbol)) return 0;
+  return static_cast<const Symbol*>(name)->id();
+}
+
 void Stack::push(Item* entry) {
   list_ = new Cons(entry, list_);
 
-  std::size_t slot = 0;
-  if (entry != nullptr && entry->isCons()) {
-    Item* name = entry->getCar();
-    if (name != nullptr && typeid(*name) == typeid(Symbol)) slot = static_cast<const Symbol*>(name)->id();
-  }
-  if (slot >= index_.size()) index_.resize(slot + 1);
-  index_[slot].push_back(Indexed{entry, slots_.size()});
-  slots_.push_back(slot);
+  const std::size_t slot = slotOf(entry);
+  if (slot >= newestInSlot_.size()) newestInSlot_.resize(slot + 1, nullptr);
+  const std::size_t position = top_ == nullptr ? 0 : top_->position + 1;
+  top_ = new (arena::allocate(sizeof(Indexed))) Indexed{entry, top_, newestInSlot_[slot], position};
+  newestInSlot_[slot] = top_;
 }
 
 Item* Stack::pop() {
@@ -38,8 +44,10 @@ Item* Stack::pop() {
   list_ = cell->getCdr();
   delete cell;
 
-  index_[slots_.back()].pop_back();
-  slots_.pop_back();
+  Indexed* record = top_;
+  newestInSlot_[slotOf(entry)] = record->previousInSlot;
+  top_ = record->below;
+  arena::release(record, sizeof(Indexed));
   return entry;
 }
 
@@ -50,18 +58,15 @@ Item* Stack::getCar() const { return list_->getCar(); }
 Item* Stack::getCdr() const { return list_->getCdr(); }
 
 Item* Stack::lookup(const Symbol& symbol) const {
-  const Indexed* match = nullptr;
-  if (const std::size_t slot = symbol.id(); slot < index_.size() && !index_[slot].empty()) {
-    match = &index_[slot].back();
-  }
-  const Bindings& blockers = index_[0];
-  if (!blockers.empty() && (match == nullptr || blockers.back().position > match->position)) {
+  const std::size_t slot = symbol.id();
+  const Indexed* match = slot < newestInSlot_.size() ? newestInSlot_[slot] : nullptr;
+  const Indexed* blocker = newestInSlot_[0];
+  if (blocker != nullptr && (match == nullptr || blocker->position > match->position)) {
     // The walk would reach this entry before any match and stop there: at an
     // empty list, which it takes for the bottom marker, with no value; at
     // anything else by failing to read a name from it.
-    Item* entry = blockers.back().entry;
-    if (entry == getEmpty()) return nullptr;
-    need(need(entry)->getCar())->getString();
+    if (blocker->entry == getEmpty()) return nullptr;
+    need(need(blocker->entry)->getCar())->getString();
     std::abort();  // Unreachable: an entry named by a symbol is never a blocker.
   }
   if (match == nullptr) return nullptr;

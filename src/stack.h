@@ -41,19 +41,23 @@ class Stack {
   Item* lookup(const Symbol& symbol) const;
 
  private:
+  // The index beside the list: one record per entry, newest first, chained
+  // both to the entry below it and to the previous entry of its slot. Slot 0
+  // holds every entry that a walk could not pass (one that is not a binding
+  // named by a symbol); slot n holds the bindings of the name whose symbol id
+  // is n. Records live in the arena, so a pop hands its record to the next
+  // push, and a loop that binds a million times needs no growing array.
   struct Indexed {
     Item* entry;
+    Indexed* below;
+    Indexed* previousInSlot;
     std::size_t position;  // how many entries were below it when pushed
   };
-  using Bindings = std::vector<Indexed>;
 
-  // The index beside the list. Slot 0 holds every entry that a walk could not
-  // pass (one that is not a binding named by a symbol); slot n holds the
-  // bindings of the name whose symbol id is n. Newest last in each.
-  std::vector<Bindings> index_{1};
-  // For each entry, newest last, its slot in the index, so that a pop can drop
-  // it without looking at its name again.
-  std::vector<std::size_t> slots_;
+  static std::size_t slotOf(Item* entry);
+
+  std::vector<Indexed*> newestInSlot_{nullptr};
+  Indexed* top_ = nullptr;
 
   Item* list_;
 };
