@@ -75,8 +75,8 @@ int runWithRoom(int (*body)()) {
     // Below its top, where every run starts, the stack takes huge pages where
     // the system has them, since faulting in a deep stack one small page at a
     // time takes longer than the recursion itself.
-    void* stack = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK,
-                       -1, 0);
+    void* stack =
+        mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED) continue;
     if (size > 2 * shallowPart) madvise(stack, size - shallowPart, MADV_HUGEPAGE);
     pthread_attr_t attributes;
