@@ -48,8 +48,7 @@ std::ostream& operator<<(std::ostream& os, Item* value);
 // Returns `value`, or ends the run with "Error: unbound symbol." when it is no
 // value: every read through a value goes through here first.
 inline Item* need(Item* value) {
-  if (value == nullptr) [[unlikely]]
-    unbound();
+  if (value == nullptr) unbound();
   return value;
 }
 
