@@ -24,9 +24,10 @@ constexpr std::size_t MiB = std::size_t{1} << 20;
 // enough that a recursion without end stops before its bindings fill memory
 // (each level also pushes a binding, and the stack bounds the levels). It is
 // only reserved: pages are used as deep recursion reaches them. The address
-// sanitizer pads every frame, so it gets more. A fuzzing build, whose work is
-// capped anyway, sets a smaller one with -DVELLUMARK_STACK_MIB so that each of
-// its millions of short runs starts fast.
+// sanitizer pads every frame, so it gets more. Other builds set their own with
+// -DVELLUMARK_STACK_MIB: the fuzzing build a smaller one, so that each of its
+// millions of short runs starts fast; the unoptimised coverage build a larger
+// one, for its larger frames.
 #if defined(VELLUMARK_STACK_MIB)
 constexpr std::size_t preferredSize = VELLUMARK_STACK_MIB * MiB;
 #elif defined(VELLUMARK_ADDRESS_SANITIZER)
