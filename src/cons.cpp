@@ -7,7 +7,7 @@
 #include "functions.h"
 #include "output.h"
 
-Item* Cons::evaluate() { return evalCons(car_, cdr_); }
+Item* Cons::evaluate() { return evaluateFully(this); }
 
 void Cons::print(std::ostream& os) const {
   put(os, '(');

@@ -16,6 +16,11 @@ class Cons final : public Item {
   Item* getCdr() const override;
   bool isCons() const override;
 
+  // The same as getCar and getCdr, for code that already knows it holds a
+  // pair and runs often enough for a virtual call to show.
+  Item* car() const { return car_; }
+  Item* cdr() const { return cdr_; }
+
  private:
   friend class ListBuilder;
 

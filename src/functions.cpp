@@ -1,9 +1,9 @@
 #include "functions.h"
 
 #include <climits>
+#include <cstdint>
 #include <iostream>
 #include <string_view>
-#include <typeinfo>
 #include <utility>
 #include <vector>
 
@@ -14,226 +14,376 @@
 #include "fail.h"
 #include "false.h"
 #include "integer.h"
-#include "recursion.h"
 #include "stack.h"
 #include "symbol.h"
 #include "true.h"
 
 namespace {
 
-// The symbol at the head of a form. Any other head has no name, and fails the
-// way asking it for one does.
-const Symbol& headSymbol(Item* head) {
-  if (typeid(*head) != typeid(Symbol)) head->getString();
-  return static_cast<const Symbol&>(*head);
+// What evaluation still has to do.
+EvaluationStack frames;
+// For each built-in call and define under way, oldest first: its head (or the
+// defined name), then the values of its operands so far. Each call's values
+// are dropped as soon as it has returned; see apply() for why that is sound.
+std::vector<Item*> valueStack;
+
+// The parts of a list in the program. Lists that evaluation made may hold no
+// value anywhere, so each part is checked before it is read.
+Item* first(Item* list) { return need(list)->getCar(); }
+Item* rest(Item* list) { return need(list)->getCdr(); }
+bool atEnd(Item* list) { return need(list)->isEmpty(); }
+
+// The walk along a list of the program: false at its end, otherwise its first
+// element in `element`, with `list` moved on to the rest. It reads and fails
+// as atEnd, first and rest would one after another, but asks each cell its
+// kind once, which counts in the loops that every call runs through.
+bool takeFirst(Item*& list, Item*& element) {
+  if (need(list)->isCons()) {
+    const auto& cell = static_cast<const Cons&>(*list);
+    element = cell.car();
+    list = cell.cdr();
+    return true;
+  }
+  if (list->isEmpty()) return false;
+  failGetCar();
 }
 
-Item* first(Item* operands) { return need(operands)->getCar(); }
+}  // namespace
 
-Item* rest(Item* operands) { return need(operands)->getCdr(); }
+Item* Operands::list() const {
+  ListBuilder list;
+  for (Item* operand : *this) list.add(operand);
+  return list.finish(getEmpty());
+}
 
-bool atEnd(Item* operands) { return need(operands)->isEmpty(); }
+// The evaluation loop. Each turn either evaluates the expression at hand
+// (an atom at once, a pair through evalCons) or hands the value at hand to
+// the newest frame, until the frames this call began with are all that is
+// left. It may run inside another such loop: it stops at its own bottom.
+namespace {
 
-Item* integer(int number) { return new Integer(number); }
+Step nextOperand(Frame& frame);
+Step condTested(Item* clauses, Item* test);
+void unbind(std::uint32_t count);
 
-Item* print(Item* operands) {
-  Item* value = first(operands);
+Step resume(Frame& frame, Item* value) {
+  frames.settle();
+  switch (frame.awaiting) {
+    case Awaiting::result:
+      break;
+    case Awaiting::procedure: {
+      Item* arguments = frame.list;
+      frames.pop();
+      return lambda(value, arguments);
+    }
+    case Awaiting::clauseTest: {
+      Item* clauses = frame.list;
+      frames.pop();
+      return condTested(clauses, value);
+    }
+    case Awaiting::operand:
+    case Awaiting::definitionValue:
+      valueStack.push_back(value);
+      return nextOperand(frame);
+    case Awaiting::body:
+      unbind(frame.count);
+      frames.pop();
+      return Step::value(value);
+  }
+  return Step::value(value);
+}
+
+}  // namespace
+
+Item* evaluateFully(Item* expression) {
+  frames.push(nullptr, 0, Awaiting::result);
+  Step step = Step::evaluate(expression);
+  for (;;) {
+    if (step.evaluates()) {
+      Item* form = step.item();
+      if (form->isCons()) {
+        const auto& pair = static_cast<const Cons&>(*form);
+        step = evalCons(pair.car(), pair.cdr());
+        continue;
+      }
+      // An atom is its own value, or, for a symbol, its binding's.
+      step = Step::value(form->evaluate());
+    }
+    if (frames.top().awaiting == Awaiting::result) {
+      frames.pop();
+      return step.item();
+    }
+    step = resume(frames.top(), step.item());
+  }
+}
+
+namespace {
+
+// The special forms are recognised by these names before any lookup.
+const std::size_t quoteId = Symbol::idOf("quote");
+const std::size_t condId = Symbol::idOf("cond");
+const std::size_t defineId = Symbol::idOf("define");
+const std::size_t lambdaId = Symbol::idOf("lambda");
+
+}  // namespace
+
+Step evalCons(Item* head, Item* operands) {
+  budget::spend();
+  if (!isSymbol(*need(head))) {
+    // Whatever a head that is a pair yields is called as a procedure. Any
+    // other head has no name to go by, and fails as asking for one does.
+    if (!head->isCons()) failGetString();
+    frames.push(operands, 0, Awaiting::procedure);
+    return Step::evaluate(head);
+  }
+  const std::size_t name = static_cast<const Symbol*>(head)->id();
+  if (name == quoteId) return Step::value(first(operands));
+  if (name == condId) return cond(operands);
+  if (name == defineId) return define(operands);
+  if (name == lambdaId) return Step::value(new Cons(head, operands));
+  // A binding under a built-in's name takes precedence over the built-in; only
+  // a name with no binding at all reaches the built-ins.
+  if (Item* procedure = head->evaluate()) return lambda(procedure, operands);
+  return evaluateList(operands, Awaiting::operand, head);
+}
+
+Step evaluateList(Item* expressions, Awaiting then, Item* head) {
+  frames.push(expressions, static_cast<std::uint32_t>(valueStack.size()), then);
+  valueStack.push_back(head);
+  return nextOperand(frames.top());
+}
+
+namespace {
+
+Item* bindDefinition(Item* name, Operands values);
+
+// One turn of evaluateList: the next expression, first to last, or once none
+// is left, the values handed to whoever asked for them.
+Step nextOperand(Frame& frame) {
+  Item* expressions = frame.list;
+  Item* expression = nullptr;
+  while (takeFirst(expressions, expression)) {
+    need(expression);
+    if (expression->isCons()) {
+      frame.list = expressions;
+      return Step::evaluate(expression);
+    }
+    // An atom takes no evaluation of its own: its value goes straight in.
+    valueStack.push_back(expression->evaluate());
+  }
+  const std::size_t start = frame.count;
+  const Awaiting then = frame.awaiting;
+  frames.pop();
+  const Operands operands(valueStack.data() + start + 1, valueStack.data() + valueStack.size());
+  Item* head = valueStack[start];
+  Item* result = then == Awaiting::operand ? apply(head, operands) : bindDefinition(head, operands);
+  valueStack.resize(start);
+  return Step::value(result);
+}
+
+}  // namespace
+
+// The built-ins that fit in a line or two. They are named after the built-in
+// they are, so as not to be taken for the value classes' own operations.
+namespace {
+
+Item* builtinPrint(Operands operands) {
+  Item* value = operands.first();
   checkBound(value);
   std::cout << value;
   return value;
 }
 
-Item* newline(Item* /*operands*/) {
+Item* builtinNewline(Operands /*operands*/) {
   std::cout << std::endl;
   return getEmpty();
 }
 
-Item* list(Item* operands) { return operands; }
+Item* builtinList(Operands operands) { return operands.list(); }
 
-Item* cons(Item* operands) {
+Item* builtinCons(Operands operands) {
   // The second operand is fetched first, so no operand at all fails on getCdr.
-  Item* second = first(rest(operands));
-  return new Cons(first(operands), second);
+  Item* second = operands.rest().first();
+  return new Cons(operands.first(), second);
 }
 
-Item* car(Item* operands) { return need(first(operands))->getCar(); }
+Item* builtinCar(Operands operands) { return need(operands.first())->getCar(); }
 
-Item* cdr(Item* operands) { return need(first(operands))->getCdr(); }
+Item* builtinCdr(Operands operands) { return need(operands.first())->getCdr(); }
 
-using Builtin = Item* (*)(Item* operands);
+using Builtin = Item* (*)(Operands operands);
 
 // The built-ins by the id of their name. Names are compared whole and exactly,
 // so an id match is a name match.
-const std::vector<Builtin>& builtinsById() {
-  static const std::vector<Builtin> table = [] {
-    const std::pair<std::string_view, Builtin> named[] = {
-        {"<", lessThan},
-        {"not", notTrue},
-        {"null?", isNull},
-        {"+", [](Item* operands) { return integer(add(operands)); }},
-        {"-", [](Item* operands) { return integer(sub(operands)); }},
-        {"/", [](Item* operands) { return integer(div(operands)); }},
-        {"*", [](Item* operands) { return integer(mul(operands)); }},
-        {"print", print},
-        {"newline", newline},
-        {"list", list},
-        {"cons", cons},
-        {"car", car},
-        {"head", car},
-        {"cdr", cdr},
-        {"tail", cdr},
-        {"append", append},
-        {"begin", begin},
-    };
-    std::vector<Builtin> byId;
-    for (const auto& [name, call] : named) {
-      const std::size_t id = Symbol::idOf(name);
-      if (id >= byId.size()) byId.resize(id + 1);
-      byId[id] = call;
-    }
-    return byId;
-  }();
-  return table;
-}
+const std::vector<Builtin> builtinsById = [] {
+  const std::pair<std::string_view, Builtin> named[] = {
+      {"<", lessThan},
+      {"not", notTrue},
+      {"null?", isNull},
+      {"+", [](Operands operands) -> Item* { return Integer::make(add(operands)); }},
+      {"-", [](Operands operands) -> Item* { return Integer::make(sub(operands)); }},
+      {"/", [](Operands operands) -> Item* { return Integer::make(div(operands)); }},
+      {"*", [](Operands operands) -> Item* { return Integer::make(mul(operands)); }},
+      {"print", builtinPrint},
+      {"newline", builtinNewline},
+      {"list", builtinList},
+      {"cons", builtinCons},
+      {"car", builtinCar},
+      {"head", builtinCar},
+      {"cdr", builtinCdr},
+      {"tail", builtinCdr},
+      {"append", append},
+      {"begin", begin},
+  };
+  std::vector<Builtin> byId;
+  for (const auto& [name, call] : named) {
+    const std::size_t id = Symbol::idOf(name);
+    if (id >= byId.size()) byId.resize(id + 1);
+    byId[id] = call;
+  }
+  return byId;
+}();
 
 }  // namespace
 
-Item* evalCons(Item* head, Item* operands) {
-  recursion::check();
-  budget::spend();
-  if (need(head)->isCons()) return lambda(head->evaluate(), operands);
-  // The special forms are recognised by name before any lookup, so binding
-  // one of these names changes nothing.
-  static const std::size_t quoteId = Symbol::idOf("quote");
-  static const std::size_t condId = Symbol::idOf("cond");
-  static const std::size_t defineId = Symbol::idOf("define");
-  static const std::size_t lambdaId = Symbol::idOf("lambda");
-  const std::size_t name = headSymbol(head).id();
-  if (name == quoteId) return first(operands);
-  if (name == condId) return cond(operands);
-  if (name == defineId) return define(operands);
-  if (name == lambdaId) return new Cons(head, operands);
-  // A binding under a built-in's name takes precedence over the built-in; only
-  // a name with no binding at all reaches the built-ins.
-  if (Item* procedure = head->evaluate()) return lambda(procedure, operands);
-  return apply(head, evaluateList(operands));
+// The operands are dropped from the value stack once the built-in returns,
+// which is sound because no result holds the place they were kept in: "list"
+// and a name that matches no built-in return a new list made of them, and
+// every other built-in returns a constant, a new value, or one of the operand
+// values themselves ("print", "car", "cdr", "begin", "append" its last
+// operand), never the stack.
+Item* apply(Item* head, Operands operands) {
+  const std::size_t name = asSymbol(head).id();
+  if (name < builtinsById.size() && builtinsById[name] != nullptr) return builtinsById[name](operands);
+  return operands.list();
 }
 
-Item* evaluateList(Item* expressions) {
-  ListBuilder values;
-  while (!atEnd(expressions)) {
-    values.add(need(first(expressions))->evaluate());
-    expressions = rest(expressions);
-  }
-  return values.finish(expressions);
-}
-
-Item* apply(Item* head, Item* operands) {
-  const std::size_t name = headSymbol(head).id();
-  const auto& builtins = builtinsById();
-  if (name < builtins.size() && builtins[name] != nullptr) return builtins[name](operands);
-  return operands;
-}
-
-Item* cond(Item* clauses) {
-  while (!atEnd(clauses)) {
-    // The last clause is taken without looking at its test.
-    const bool last = atEnd(rest(clauses));
-    Item* clause = first(clauses);
-    if (last || need(need(first(clause))->evaluate())->isTrue()) return need(first(rest(clause)))->evaluate();
-    clauses = rest(clauses);
-  }
-  return clauses;
-}
-
-Item* define(Item* definition) {
-  Item* name = first(definition);
-  Environment::getInstance()->push(new Cons(name, evaluateList(rest(definition))));
-  return getEmpty();
+Step cond(Item* clauses) {
+  if (atEnd(clauses)) return Step::value(clauses);
+  // The last clause is taken without looking at its test.
+  const bool last = atEnd(rest(clauses));
+  Item* clause = first(clauses);
+  if (last) return Step::evaluate(need(first(rest(clause))));
+  frames.push(clauses, 0, Awaiting::clauseTest);
+  return Step::evaluate(need(first(clause)));
 }
 
 namespace {
 
-// Binds each parameter of `procedure` to its argument exactly as written (not
-// evaluated) and returns how many bindings it pushed. Apart from lambda, so
-// that its locals take no room in the frames of a deep recursion.
-[[gnu::noinline]] std::size_t bindArguments(Stack& stack, Item* procedure, Item* arguments) {
-  std::size_t pushed = 0;
-  Item* parameters = first(rest(procedure));
-  while (arguments != getEmpty()) {
-    Item* argument = first(arguments);
-    Item* parameter = first(parameters);
-    stack.push(new Cons(parameter, new Cons(argument, getEmpty())));
-    parameters = rest(parameters);
-    arguments = rest(arguments);
-    ++pushed;
-  }
-  return pushed;
+// The test of the first of `clauses` gave `test`: only #t chooses the clause.
+Step condTested(Item* clauses, Item* test) {
+  if (need(test)->isTrue()) return Step::evaluate(need(first(rest(first(clauses)))));
+  return cond(rest(clauses));
 }
 
 }  // namespace
 
-Item* lambda(Item* procedure, Item* arguments) {
-  Stack* stack = Environment::getInstance();
-  std::size_t pushed = bindArguments(*stack, procedure, arguments);
-  Item* result = need(first(rest(rest(procedure))))->evaluate();
-  // Whatever is on top now goes: a define in the body may have left bindings
-  // above this call's own.
-  for (; pushed > 0; --pushed) stack->pop();
-  return result;
+Step define(Item* definition) {
+  Item* name = first(definition);
+  return evaluateList(rest(definition), Awaiting::definitionValue, name);
 }
 
-int add(Item* operands) {
+namespace {
+
+// The values of a define's expressions are in: the first is bound, the others
+// were evaluated for their effects only.
+Item* bindDefinition(Item* name, Operands values) {
+  Stack& stack = *Environment::getInstance();
+  if (values.atEnd()) {
+    stack.pushWithoutValue(name);
+  } else {
+    stack.push(name, values.first());
+  }
+  return getEmpty();
+}
+
+}  // namespace
+
+Step lambda(Item* procedure, Item* arguments) {
+  Stack& stack = *Environment::getInstance();
+  std::uint32_t pushed = 0;
+  Item* parameters = first(rest(procedure));
+  while (arguments != getEmpty()) {
+    Item* argument = first(arguments);
+    Item* parameter = first(parameters);
+    stack.push(parameter, argument);
+    parameters = rest(parameters);
+    arguments = rest(arguments);
+    ++pushed;
+  }
+  Item* body = need(first(rest(rest(procedure))));
+  // A call that bound nothing has nothing to undo after its body, so it keeps
+  // no frame, but it still counts as a level of nesting.
+  if (pushed > 0) {
+    frames.push(nullptr, pushed, Awaiting::body);
+  } else {
+    frames.enterBareCall();
+  }
+  return Step::evaluate(body);
+}
+
+namespace {
+
+// The body has returned: whatever is on top now goes, since a define in the
+// body may have left bindings above the call's own.
+void unbind(std::uint32_t count) {
+  Stack& stack = *Environment::getInstance();
+  for (; count > 0; --count) stack.pop();
+}
+
+}  // namespace
+
+int add(Operands operands) {
   int sum = 0;
-  for (; !atEnd(operands); operands = rest(operands)) sum = wrappingAdd(sum, need(first(operands))->getInt());
+  for (; !operands.atEnd(); operands = operands.rest()) sum = wrappingAdd(sum, need(operands.first())->getInt());
   return sum;
 }
 
-int sub(Item* operands) {
-  if (atEnd(operands)) return 0;
-  const int minuend = need(first(operands))->getInt();
-  return wrappingSub(minuend, add(rest(operands)));
+int sub(Operands operands) {
+  if (operands.atEnd()) return 0;
+  const int minuend = need(operands.first())->getInt();
+  return wrappingSub(minuend, add(operands.rest()));
 }
 
-int mul(Item* operands) {
+int mul(Operands operands) {
   int product = 1;
-  for (; !atEnd(operands); operands = rest(operands)) {
-    product = wrappingMul(product, need(first(operands))->getInt());
+  for (; !operands.atEnd(); operands = operands.rest()) {
+    product = wrappingMul(product, need(operands.first())->getInt());
   }
   return product;
 }
 
-int div(Item* operands) {
-  if (atEnd(operands)) return 1;
-  const int dividend = need(first(operands))->getInt();
+int div(Operands operands) {
+  if (operands.atEnd()) return 1;
+  const int dividend = need(operands.first())->getInt();
   // Divided by the product of all the others at once, not one after another.
-  const int divisor = mul(rest(operands));
+  const int divisor = mul(operands.rest());
   if (divisor == 0) fail("Error: division by zero.");
   // The one quotient that does not fit wraps, as every other result does.
   if (dividend == INT_MIN && divisor == -1) return INT_MIN;
   return dividend / divisor;
 }
 
-Item* lessThan(Item* operands) {
+Item* lessThan(Operands operands) {
   // Operands after the first pair that is not increasing are never read, so
   // (< 2 1 (quote a)) is #f rather than a type error.
-  while (!atEnd(operands) && !atEnd(rest(operands))) {
-    const int left = need(first(operands))->getInt();
-    const int right = need(first(rest(operands)))->getInt();
+  while (!operands.atEnd() && !operands.rest().atEnd()) {
+    const int left = need(operands.first())->getInt();
+    const int right = need(operands.rest().first())->getInt();
     if (!(left < right)) return getFalse();
-    operands = rest(operands);
+    operands = operands.rest();
   }
   return getTrue();
 }
 
-Item* notTrue(Item* operands) {
-  if (atEnd(operands)) return getFalse();
-  return need(first(operands))->isTrue() ? getFalse() : getTrue();
+Item* notTrue(Operands operands) {
+  if (operands.atEnd()) return getFalse();
+  return need(operands.first())->isTrue() ? getFalse() : getTrue();
 }
 
-Item* isNull(Item* operands) {
-  if (atEnd(operands)) return getFalse();
-  return need(first(operands))->isEmpty() ? getTrue() : getFalse();
+Item* isNull(Operands operands) {
+  if (operands.atEnd()) return getFalse();
+  return need(operands.first())->isEmpty() ? getTrue() : getFalse();
 }
 
 Item* appendTwo(Item* front, Item* back) {
@@ -250,20 +400,18 @@ Item* appendTwo(Item* front, Item* back) {
   return copy.finish(back);
 }
 
-Item* append(Item* operands) {
+Item* append(Operands operands) {
   // Joined from the right: the last operand is the start, and each earlier one
   // is put in front of what the later ones made. Walking the operands in
   // reverse keeps that order, and so the order in which operands fail.
-  std::vector<Item*> parts;
-  for (; !atEnd(operands); operands = rest(operands)) parts.push_back(first(operands));
-  if (parts.empty()) return operands;
-  Item* joined = parts.back();
-  for (auto part = parts.rbegin() + 1; part != parts.rend(); ++part) joined = appendTwo(*part, joined);
+  if (operands.atEnd()) return getEmpty();
+  Item* const* part = operands.end() - 1;
+  Item* joined = *part;
+  while (part != operands.begin()) joined = appendTwo(*--part, joined);
   return joined;
 }
 
-Item* begin(Item* operands) {
-  if (atEnd(operands)) return operands;
-  while (!atEnd(rest(operands))) operands = rest(operands);
-  return first(operands);
+Item* begin(Operands operands) {
+  if (operands.atEnd()) return getEmpty();
+  return *(operands.end() - 1);
 }

@@ -1,43 +1,104 @@
 // Evaluation of forms: the dispatch on a pair's head, the special forms, and
 // the built-in procedures. A value that is "no value" (null) is read through
 // nowhere: every read of one ends the run with "Error: unbound symbol.".
+//
+// Evaluation is a loop over an explicit stack of frames (frames.h), not C++
+// recursion, so that its depth is data. A rule that needs the value of a
+// subexpression pushes a frame saying how to go on and returns that
+// subexpression as its next Step; when the value arrives, the loop hands it
+// to the rule the frame names. Each rule is still written in one place, in
+// the order in which it reads, evaluates and fails.
 #pragma once
 
+#include <cstddef>
+
+#include "frames.h"
 #include "item.h"
 
+// What a rule decides: the value of its form, or the expression whose value
+// comes next (any frame that must resume afterwards is already pushed).
+class Step {
+ public:
+  static Step value(Item* value) { return {value, false}; }
+  // `expression` must be a value; the rules check with need() first.
+  static Step evaluate(Item* expression) { return {expression, true}; }
+
+  bool evaluates() const { return evaluates_; }
+  Item* item() const { return item_; }
+
+ private:
+  Step(Item* item, bool evaluates) : item_(item), evaluates_(evaluates) {}
+
+  Item* item_;
+  bool evaluates_;
+};
+
+// The evaluated operands of a built-in call, first to last, read as the list
+// they stand for: the first of no operands fails as getCar of the empty list
+// does, and the rest of none as getCdr does. Elements may be no value.
+class Operands {
+ public:
+  Operands(Item* const* begin, Item* const* end) : begin_(begin), end_(end) {}
+
+  bool atEnd() const { return begin_ == end_; }
+  Item* first() const {
+    if (atEnd()) failGetCar();
+    return *begin_;
+  }
+  Operands rest() const {
+    if (atEnd()) failGetCdr();
+    return {begin_ + 1, end_};
+  }
+
+  Item* const* begin() const { return begin_; }
+  Item* const* end() const { return end_; }
+
+  // The operands as a new list, ending in the empty list.
+  Item* list() const;
+
+ private:
+  Item* const* begin_;
+  Item* const* end_;
+};
+
+// The value of `expression`, with all the evaluation it takes. Ends the run
+// with "Error: recursion too deep." when evaluation would nest deeper than
+// the evaluation stack allows.
+Item* evaluateFully(Item* expression);
+
 // Dispatch.
-// The value of the form whose head and operand list are given: a special form
-// by name, a call of a procedure value (a head that is a pair, or a symbol
-// bound to something), or else a built-in call with the operands evaluated.
-Item* evalCons(Item* head, Item* operands);
-// A new list of the values of `expressions`, evaluated first to last; the
-// empty list itself when there are none.
-Item* evaluateList(Item* expressions);
+// The form whose head and operand list are given: a special form by name, a
+// call of a procedure value (a head that is a pair, or a symbol bound to
+// something), or else a built-in call with the operands evaluated.
+Step evalCons(Item* head, Item* operands);
+// Evaluates `expressions` first to last onto the value stack, after `head`,
+// then hands the values to `apply` (for an operand frame) or to the binding
+// of a define (for a definition frame).
+Step evaluateList(Item* expressions, Awaiting then, Item* head);
 // The built-in named by `head` applied to the evaluated `operands`; a name
-// that is no built-in gives the operand list itself.
-Item* apply(Item* head, Item* operands);
+// that is no built-in gives the operands as a list.
+Item* apply(Item* head, Operands operands);
 
 // Special forms. Each receives its operands unevaluated.
 // The expression of the first clause whose test yields #t; the last clause's
 // expression, without a test, when none does; () for no clauses.
-Item* cond(Item* clauses);
+Step cond(Item* clauses);
 // Binds the name to the value of the first expression, after evaluating all of
-// them. Returns ().
-Item* define(Item* definition);
+// them. Its value is ().
+Step define(Item* definition);
 // Applies a procedure value (lambda parameters body) to the arguments exactly
 // as written: binds each parameter to its argument, evaluates the body, then
 // pops as many bindings as it pushed.
-Item* lambda(Item* procedure, Item* arguments);
+Step lambda(Item* procedure, Item* arguments);
 
-// Built-ins that need more than a line. Each takes the evaluated operand list.
-// Arithmetic wraps at 32 bits.
-int add(Item* operands);
-int sub(Item* operands);
-int mul(Item* operands);
-int div(Item* operands);
-Item* lessThan(Item* operands);
-Item* notTrue(Item* operands);
-Item* isNull(Item* operands);
-Item* append(Item* operands);
+// Built-ins that need more than a line. Arithmetic wraps at 32 bits.
+int add(Operands operands);
+int sub(Operands operands);
+int mul(Operands operands);
+int div(Operands operands);
+Item* lessThan(Operands operands);
+Item* notTrue(Operands operands);
+Item* isNull(Operands operands);
+Item* append(Operands operands);
 Item* appendTwo(Item* front, Item* back);
-Item* begin(Item* operands);
+Item* begin(Operands operands);

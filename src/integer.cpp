@@ -1,8 +1,24 @@
 #include "integer.h"
 
+#include <array>
 #include <charconv>
 
 #include "output.h"
+
+namespace {
+
+constexpr int smallestShared = -128;
+constexpr int largestShared = 1023;
+
+}  // namespace
+
+Integer* Integer::make(int number) {
+  if (number < smallestShared || number > largestShared) return new Integer(number);
+  static std::array<Integer*, largestShared - smallestShared + 1> shared{};
+  Integer*& slot = shared[static_cast<std::size_t>(number - smallestShared)];
+  if (slot == nullptr) slot = new Integer(number);
+  return slot;
+}
 
 void Integer::print(std::ostream& os) const {
   char digits[12];

@@ -1,4 +1,4 @@
-// A 32-bit signed integer value. Every integer read or computed is a new one.
+// A 32-bit signed integer value.
 #pragma once
 
 #include "item.h"
@@ -8,6 +8,11 @@ static_assert(sizeof(int) == 4, "integers are 32-bit two's complement");
 class Integer final : public Item {
  public:
   explicit Integer(int number) : number_(number) {}
+
+  // An integer of `number`. Small numbers, the ones programs use over and
+  // over, are shared: nothing can tell two equal integers apart, since values
+  // never change and nothing compares them by identity.
+  static Integer* make(int number);
 
   void print(std::ostream& os) const override;
   int getInt() const override;

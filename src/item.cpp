@@ -19,11 +19,11 @@ void Item::printCdr(std::ostream& os) const {
 
 int Item::getInt() const { fail("Error: tried to getInt from non-Integer."); }
 
-std::string Item::getString() const { fail("Error: tried to getString from non-String."); }
+std::string Item::getString() const { failGetString(); }
 
-Item* Item::getCar() const { fail("Error: tried to getCar from non-Cons."); }
+Item* Item::getCar() const { failGetCar(); }
 
-Item* Item::getCdr() const { fail("Error: tried to getCdr from non-Cons."); }
+Item* Item::getCdr() const { failGetCdr(); }
 
 bool Item::isEmpty() const { return false; }
 
@@ -37,6 +37,12 @@ std::ostream& operator<<(std::ostream& os, Item* value) {
   value->print(os);
   return os;
 }
+
+void failGetString() { fail("Error: tried to getString from non-String."); }
+
+void failGetCar() { fail("Error: tried to getCar from non-Cons."); }
+
+void failGetCdr() { fail("Error: tried to getCdr from non-Cons."); }
 
 void unbound() { fail("Error: unbound symbol."); }
 

@@ -1,6 +1,10 @@
 // The base of every interpreter value. A value is an `Item*`; it never
 // changes after construction, and one value may sit in many lists at once.
 // A null `Item*` is "no value": what a symbol without a binding evaluates to.
+//
+// Item declares no destructor, on purpose: values are never destroyed one by
+// one. They live in the arena (arena.h) until the run ends, and the storage
+// that is recycled is handed back as bytes, never through a destructor.
 #pragma once
 
 #include <cstddef>
@@ -42,11 +46,18 @@ class Item {
 // Writes the printed form of `value`; nothing before or after it.
 std::ostream& operator<<(std::ostream& os, Item* value);
 
+// The failures of the accessors, for code that must fail exactly as an
+// accessor would without having a value to ask: the first operand of a call
+// that has none fails as getCar of the empty list does.
+[[noreturn]] void failGetString();
+[[noreturn]] void failGetCar();
+[[noreturn]] void failGetCdr();
+
 // Ends the run with "Error: unbound symbol.".
 [[noreturn]] void unbound();
 
-// Returns `value`, or ends the run with "Error: unbound symbol." when it is no
-// value: every read through a value goes through here first.
+// `value`, which must be a value: ends the run with "Error: unbound symbol."
+// when it is no value. Every read through a value goes through here first.
 inline Item* need(Item* value) {
   if (value == nullptr) unbound();
   return value;

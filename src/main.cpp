@@ -7,7 +7,6 @@
 #include "item.h"
 #include "output.h"
 #include "parser.h"
-#include "recursion.h"
 
 namespace {
 
@@ -35,5 +34,5 @@ int main() {
   std::ios::sync_with_stdio(false);
   useLargeOutputBuffer();
   std::set_new_handler(outOfMemory);
-  return recursion::runWithRoom(run);
+  return run();
 }

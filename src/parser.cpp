@@ -59,18 +59,18 @@ Item* Parser::readInteger() {
     value = wrappingAdd(wrappingMul(value, 10), current_ - '0');
     getNextChar();
   }
-  return new Integer(value);
+  return Integer::make(value);
 }
 
 Item* Parser::readSymbol() {
-  std::string name;
+  name_.clear();
   while (!isPunctuation()) {
-    name.push_back(static_cast<char>(current_));
+    name_.push_back(static_cast<char>(current_));
     getNextChar();
   }
   // A NUL byte ends the name; what follows it up to the punctuation is dropped.
-  if (const auto nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
-  return new Symbol(std::move(name));
+  if (const auto nul = name_.find('\0'); nul != std::string::npos) name_.resize(nul);
+  return Symbol::named(name_);
 }
 
 Item* Parser::readCdr(std::vector<OpenList>& open) {

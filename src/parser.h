@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "cons.h"
@@ -43,6 +44,7 @@ class Parser {
   void refill();
 
   int current_ = ' ';
+  std::string name_;  // the name being read, kept to reuse its storage
   // Input is taken in large blocks; `next_` and `end_` delimit what is left.
   std::unique_ptr<unsigned char[]> buffer_;
   const unsigned char* next_ = nullptr;

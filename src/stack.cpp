@@ -1,74 +1,57 @@
 #include "stack.h"
 
-#include <cstdlib>
 #include <iostream>
-#include <new>
-#include <typeinfo>
 
-#include "arena.h"
-#include "cons.h"
-#include "empty.h"
 #include "symbol.h"
 
-Stack::Stack() : list_(new Cons(Empty::getInstance(), Empty::getInstance())) {}
+namespace {
 
-Stack::~Stack() {
-  while (!list_->getCdr()->isEmpty()) pop();
-  delete static_cast<Cons*>(list_);
-}
+// Ids are handed out one per name, and no run can hold 2^31 names, so the mask
+// never changes a slot.
+constexpr std::uint32_t slotMask = (std::uint32_t{1} << 31) - 1;
 
-std::size_t Stack::slotOf(Item* entry) {
-  if (entry == nullptr || !entry->isCons()) return 0;
-  Item* name = entry->getCar();
-  if (name == nullptr || typeid(*name) != typeid(Symbol)) return 0;
+// Slot 0 for a name that is no symbol, the symbol's id for the rest.
+std::size_t slotOf(Item* name) {
+  if (name == nullptr || !isSymbol(*name)) return 0;
   return static_cast<const Symbol*>(name)->id();
 }
 
-void Stack::push(Item* entry) {
-  list_ = new Cons(entry, list_);
+}  // namespace
 
-  const std::size_t slot = slotOf(entry);
-  if (slot >= newestInSlot_.size()) newestInSlot_.resize(slot + 1, nullptr);
-  const std::size_t position = top_ == nullptr ? 0 : top_->position + 1;
-  top_ = new (arena::allocate(sizeof(Indexed))) Indexed{entry, top_, newestInSlot_[slot], position};
-  newestInSlot_[slot] = top_;
+void Stack::push(Item* name, Item* value) { bind(name, value, true); }
+
+void Stack::pushWithoutValue(Item* name) { bind(name, nullptr, false); }
+
+void Stack::bind(Item* name, Item* value, bool hasValue) {
+  const std::size_t slot = slotOf(name);
+  if (slot >= newestInSlot_.size()) newestInSlot_.resize(slot + 1, 0);
+  bindings_.push(
+      Binding{slot == 0 ? name : value, newestInSlot_[slot], static_cast<std::uint32_t>(slot) & slotMask, hasValue});
+  newestInSlot_[slot] = static_cast<Position>(bindings_.size());
 }
 
-Item* Stack::pop() {
-  if (list_->getCdr()->isEmpty()) {
+void Stack::pop() {
+  if (bindings_.empty()) {
     std::cout << "Error: Trying to pop an empty list.";
-    return getEmpty();
+    return;
   }
-  auto* cell = static_cast<Cons*>(list_);
-  Item* entry = cell->getCar();
-  list_ = cell->getCdr();
-  delete cell;
-
-  Indexed* record = top_;
-  newestInSlot_[slotOf(entry)] = record->previousInSlot;
-  top_ = record->below;
-  arena::release(record, sizeof(Indexed));
-  return entry;
+  const Binding& newest = bindings_.top();
+  newestInSlot_[newest.slot] = newest.previousInSlot;
+  bindings_.pop();
 }
-
-Item* Stack::getStack() const { return list_; }
-
-Item* Stack::getCar() const { return list_->getCar(); }
-
-Item* Stack::getCdr() const { return list_->getCdr(); }
 
 Item* Stack::lookup(const Symbol& symbol) const {
   const std::size_t slot = symbol.id();
-  const Indexed* match = slot < newestInSlot_.size() ? newestInSlot_[slot] : nullptr;
-  const Indexed* blocker = newestInSlot_[0];
-  if (blocker != nullptr && (match == nullptr || blocker->position > match->position)) {
-    // The walk would reach this entry before any match and stop there: at an
-    // empty list, which it takes for the bottom marker, with no value; at
-    // anything else by failing to read a name from it.
-    if (blocker->entry == getEmpty()) return nullptr;
-    need(need(blocker->entry)->getCar())->getString();
-    std::abort();  // Unreachable: an entry named by a symbol is never a blocker.
+  const Position match = slot < newestInSlot_.size() ? newestInSlot_[slot] : 0;
+  const Position blocker = newestInSlot_[0];
+  if (blocker > match) {
+    // The walk reaches a binding whose name is no symbol before any match,
+    // and reading that name fails: there is no value, or no string in it.
+    if (bindings_[blocker - 1].value == nullptr) unbound();
+    failGetString();
   }
-  if (match == nullptr) return nullptr;
-  return need(match->entry->getCdr())->getCar();
+  if (match == 0) return nullptr;
+  const Binding& found = bindings_[match - 1];
+  if (!found.hasValue) failGetCar();
+  return found.value;
 }

@@ -1,63 +1,61 @@
-// The binding stack: every binding of a run, newest first. A binding is a list
-// whose first element is a name and whose second is the value bound to it.
-// Scope is dynamic: a lookup sees whatever is on the stack at that moment.
+// The binding stack: every binding of a run, newest first. A binding ties a
+// name to the value bound to it. Scope is dynamic: a lookup sees whatever is
+// on the stack at that moment, newest binding first.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "chunked.h"
 #include "item.h"
 
 class Symbol;
 
 class Stack {
  public:
-  // A stack holding only its bottom marker: a pair of two empty lists.
-  Stack();
-  // Pops every entry, then frees the bottom marker.
-  ~Stack();
+  Stack() = default;
   Stack(const Stack&) = delete;
   Stack& operator=(const Stack&) = delete;
 
-  // Puts `entry` on top as the newest entry.
-  void push(Item* entry);
-  // Takes the newest entry off, frees its cell and returns the entry. On an
-  // empty stack writes "Error: Trying to pop an empty list." without a newline
-  // and returns the empty list; the run goes on.
-  Item* pop();
+  // Binds `name` to `value` as the newest binding. The name is not checked:
+  // a binding named by anything but a symbol fails only when a lookup
+  // reaches it.
+  void push(Item* name, Item* value);
+  // Binds `name` to nothing at all, as (define x) does: a lookup that finds
+  // this binding fails as getCar of the empty list does.
+  void pushWithoutValue(Item* name);
+  // Takes the newest binding off. On an empty stack writes "Error: Trying to
+  // pop an empty list." without a newline, and the run goes on.
+  void pop();
 
-  // The head cell of the list of entries, which ends in the bottom marker.
-  Item* getStack() const;
-  // The newest entry (the bottom marker's empty list when there is none).
-  Item* getCar() const;
-  // The entries below the newest.
-  Item* getCdr() const;
+  std::size_t size() const { return bindings_.size(); }
 
   // The value of the newest binding of `symbol`'s name, or no value (null)
-  // when there is none. Exactly what a walk from the newest entry gives,
-  // including its failures (a binding with no symbol for its name reached
-  // first, a binding with no value), but in time independent of the stack's
-  // size.
+  // when there is none. What a walk from the newest binding gives, including
+  // its failures, but in time independent of the stack's size: the walk
+  // stops with an error at a binding whose name is no symbol, and at a match
+  // that has no value.
   Item* lookup(const Symbol& symbol) const;
 
  private:
-  // The index beside the list: one record per entry, newest first, chained
-  // both to the entry below it and to the previous entry of its slot. Slot 0
-  // holds every entry that a walk could not pass (one that is not a binding
-  // named by a symbol); slot n holds the bindings of the name whose symbol id
-  // is n. Records live in the arena, so a pop hands its record to the next
-  // push, and a loop that binds a million times needs no growing array.
-  struct Indexed {
-    Item* entry;
-    Indexed* below;
-    Indexed* previousInSlot;
-    std::size_t position;  // how many entries were below it when pushed
+  // Positions count from 1, so that 0 can mean "none".
+  using Position = std::uint32_t;
+
+  // Bindings are kept by the slot of their name: slot 0 holds every binding
+  // whose name is no symbol (a walk cannot pass one), slot n the bindings of
+  // the name whose symbol id is n. Each binding links to the one it hides.
+  // A binding in slot 0 keeps its name where others keep their value: it is
+  // never looked up, and only its name decides how a lookup fails on it.
+  struct Binding {
+    Item* value;
+    Position previousInSlot;
+    std::uint32_t slot : 31;
+    std::uint32_t hasValue : 1;
   };
 
-  static std::size_t slotOf(Item* entry);
+  void bind(Item* name, Item* value, bool hasValue);
 
-  std::vector<Indexed*> newestInSlot_{nullptr};
-  Indexed* top_ = nullptr;
-
-  Item* list_;
+  ChunkedStack<Binding> bindings_;
+  std::vector<Position> newestInSlot_{0};
 };

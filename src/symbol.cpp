@@ -1,5 +1,6 @@
 #include "symbol.h"
 
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 
@@ -7,25 +8,43 @@
 #include "output.h"
 #include "stack.h"
 
+namespace {
+
+// Everything known about one name. The table owns its keys, so a name stays
+// valid however long the symbol that first had it lives.
+struct Name {
+  std::size_t id;
+  Symbol* shared;  // made by the first named() of this name; null until then
+};
+
+// Hashes a std::string and a string_view alike, so that a name can be looked
+// up without first copying it into a string.
+struct NameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
+};
+
+Name& entryFor(std::string_view name) {
+  static std::unordered_map<std::string, Name, NameHash, std::equal_to<>> names;
+  auto found = names.find(name);
+  if (found == names.end()) found = names.emplace(std::string(name), Name{names.size() + 1, nullptr}).first;
+  return found->second;
+}
+
+}  // namespace
+
+Symbol::Symbol(std::string name) : name_(std::move(name)), id_(idOf(name_)) {}
+
+Symbol* Symbol::named(std::string_view name) {
+  Name& entry = entryFor(name);
+  if (entry.shared == nullptr) entry.shared = new Symbol(std::string(name));
+  return entry.shared;
+}
+
+std::size_t Symbol::idOf(std::string_view name) { return entryFor(name).id; }
+
 Item* Symbol::evaluate() { return Environment::getInstance()->lookup(*this); }
 
 void Symbol::print(std::ostream& os) const { write(os, name_); }
 
 std::string Symbol::getString() const { return name_; }
-
-namespace {
-
-// Symbols are never freed or changed, so the first symbol of each name can
-// lend its own characters to the key; names asked for by the evaluator are
-// string literals, which live as long.
-std::unordered_map<std::string_view, std::size_t>& ids() {
-  static std::unordered_map<std::string_view, std::size_t> table;
-  return table;
-}
-
-}  // namespace
-
-std::size_t Symbol::idOf(std::string_view name) {
-  auto& table = ids();
-  return table.try_emplace(name, table.size() + 1).first->second;
-}

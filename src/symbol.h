@@ -1,16 +1,24 @@
-// A name. Symbols are not shared: two symbols with the same name are two
-// values. Evaluating one looks its name up on the binding stack.
+// A name. Evaluating a symbol looks its name up on the binding stack.
+//
+// The reader shares one symbol per name (named()), so a program that says a
+// name a million times holds one object for it. Nothing depends on that
+// sharing: names are compared by their id, which every symbol of a name has,
+// however it was made.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "item.h"
 
 class Symbol final : public Item {
  public:
-  explicit Symbol(std::string name) : name_(std::move(name)) {}
+  explicit Symbol(std::string name);
+
+  // The one shared symbol of `name`, made on first request.
+  static Symbol* named(std::string_view name);
 
   // The value of the newest binding of this name, or no value (null) when
   // there is none.
@@ -20,13 +28,24 @@ class Symbol final : public Item {
 
   // A small number for the name, the same for every symbol of that name, so
   // that the binding stack can index bindings without comparing strings.
-  // Numbers are handed out from 1 as names are first asked for.
-  std::size_t id() const { return id_ != 0 ? id_ : (id_ = idOf(name_)); }
-  // The id of `name`, as id() gives it for a symbol of that name. The
-  // characters must last as long as the run (a literal, for instance).
+  // Numbers are handed out from 1 as names are first seen.
+  std::size_t id() const { return id_; }
+  // The id that symbols of `name` have.
   static std::size_t idOf(std::string_view name);
 
  private:
   std::string name_;
-  mutable std::size_t id_ = 0;  // 0 until first asked for
+  std::size_t id_;
 };
+
+// Whether `value` is a symbol. Symbol is final, so its exact type is the whole
+// test.
+inline bool isSymbol(const Item& value) { return typeid(value) == typeid(Symbol); }
+
+// `value` as the symbol it must be. Fails as asking it for its name does:
+// "Error: unbound symbol." for no value, and getString's error line for
+// anything that is not a symbol.
+[[nodiscard]] inline const Symbol& asSymbol(Item* value) {
+  if (!isSymbol(*need(value))) failGetString();
+  return static_cast<const Symbol&>(*value);
+}

@@ -93,11 +93,19 @@ def recursion_without_end():
     return source, f"In:   {source}\nError: recursion too deep.\n", 1
 
 
-def nesting_without_end():
-    # Deeper than any stack allows: evaluation must stop with an error line.
+def nesting_past_the_depth_bound():
+    # Each head that is itself a pair waits for its own value: one level each,
+    # so ten million and one of them go past the bound and stop with the error
+    # line, while eight million ordinary nested calls still evaluate.
+    depth = 10_000_001
+    source = "(" * depth + "f" + ")" * depth
+    return source, None, 1
+
+
+def nesting_eight_million_deep():
     depth = 8_000_000
     source = "(car " * depth + "0" + ")" * depth
-    return source, None, 1
+    return source, f"In:   {source}\nError: tried to getCar from non-Cons.\n", 1
 
 
 def a_hundred_thousand_bindings_looked_up():

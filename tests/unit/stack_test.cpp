@@ -1,5 +1,5 @@
-// The binding stack's contract, and its lookup index checked against the plain
-// walk from the newest entry that it stands in for.
+// The binding stack's contract, and its indexed lookup checked against the
+// plain walk from the newest binding that it stands in for.
 #include "stack.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
 #include "cons.h"
@@ -19,13 +18,13 @@
 
 namespace {
 
-Item* binding(const std::string& name, Item* value) { return new Cons(new Symbol(name), new Cons(value, getEmpty())); }
-
 // Captures what the stack writes to standard output.
 class CapturedOutput {
  public:
   CapturedOutput() : saved_(std::cout.rdbuf(text_.rdbuf())) {}
   ~CapturedOutput() { std::cout.rdbuf(saved_); }
+  CapturedOutput(const CapturedOutput&) = delete;
+  CapturedOutput& operator=(const CapturedOutput&) = delete;
   std::string text() const { return text_.str(); }
 
  private:
@@ -36,60 +35,19 @@ class CapturedOutput {
 // In a death test, error lines go to standard error, where gtest can see them.
 void errorLinesToStderr() { std::cout.rdbuf(std::cerr.rdbuf()); }
 
-TEST(Stack, NewStackHoldsOnlyTheBottomMarker) {
-  Stack stack;
-  ASSERT_TRUE(stack.getStack()->isCons());
-  EXPECT_EQ(stack.getCar(), getEmpty());
-  EXPECT_EQ(stack.getCdr(), getEmpty());
-}
-
-TEST(Stack, PushThenPopRestoresTheListAndReturnsTheEntry) {
-  Stack stack;
-  Item* before = stack.getStack();
-  Item* entry = binding("x", new Integer(1));
-  stack.push(entry);
-  EXPECT_EQ(stack.getCar(), entry);
-  EXPECT_EQ(stack.getCdr(), before);
-  EXPECT_EQ(stack.pop(), entry);
-  EXPECT_EQ(stack.getStack(), before);
-}
-
 TEST(Stack, PopOnAnEmptyStackWritesWithoutNewlineAndGoesOn) {
   Stack stack;
-  Item* result = nullptr;
   std::string written;
   {
     CapturedOutput output;
-    result = stack.pop();
+    stack.pop();
     written = output.text();
   }
   EXPECT_EQ(written, "Error: Trying to pop an empty list.");
-  EXPECT_EQ(result, getEmpty());
-  Item* entry = binding("x", new Integer(1));
-  stack.push(entry);
-  EXPECT_EQ(stack.pop(), entry);
-}
-
-TEST(Stack, APoppedCellIsReusedByTheNextPush) {
-  // Loops that bind and unbind millions of times must not grow memory.
-  Stack stack;
-  Item* first = binding("x", new Integer(1));
-  Item* second = binding("y", new Integer(2));
-  stack.push(first);
-  Item* cell = stack.getStack();
-  stack.pop();
-  stack.push(second);
-  EXPECT_EQ(stack.getStack(), cell);
-}
-
-TEST(Stack, DestructorPopsEveryEntry) {
-  Item* entry = binding("x", new Integer(1));
-  {
-    Stack stack;
-    for (int i = 0; i < 100; ++i) stack.push(entry);
-  }
-  // The entries themselves are not the stack's to free.
-  EXPECT_EQ(entry->getCar()->getString(), "x");
+  EXPECT_EQ(stack.size(), 0U);
+  Item* one = Integer::make(1);
+  stack.push(Symbol::named("x"), one);
+  EXPECT_EQ(stack.lookup(*Symbol::named("x")), one);
 }
 
 TEST(Environment, MakesOneStackOnFirstUse) {
@@ -100,13 +58,13 @@ TEST(Environment, MakesOneStackOnFirstUse) {
 
 TEST(Lookup, NewestBindingWinsAndOlderOnesReturnAfterPops) {
   Stack stack;
-  Symbol x("x");
+  const Symbol x("x");
   EXPECT_EQ(stack.lookup(x), nullptr);
   Item* one = new Integer(1);
   Item* two = new Integer(2);
-  stack.push(binding("x", one));
-  stack.push(binding("y", new Integer(9)));
-  stack.push(binding("x", two));
+  stack.push(new Symbol("x"), one);
+  stack.push(new Symbol("y"), new Integer(9));
+  stack.push(Symbol::named("x"), two);
   EXPECT_EQ(stack.lookup(x), two);
   stack.pop();
   EXPECT_EQ(stack.lookup(x), one);
@@ -117,20 +75,18 @@ TEST(Lookup, NewestBindingWinsAndOlderOnesReturnAfterPops) {
 
 TEST(Lookup, NamesMatchWholeAndExactly) {
   Stack stack;
-  stack.push(binding("abc", new Integer(1)));
+  stack.push(new Symbol("abc"), Integer::make(1));
   EXPECT_EQ(stack.lookup(Symbol("abcd")), nullptr);
   EXPECT_EQ(stack.lookup(Symbol("ab")), nullptr);
   EXPECT_EQ(stack.lookup(Symbol("ABC")), nullptr);
   EXPECT_NE(stack.lookup(Symbol("abc")), nullptr);
 }
 
-TEST(Lookup, AnEmptyListEntryEndsTheSearchLikeTheBottomMarker) {
+TEST(Lookup, ABindingToNoValueLooksLikeNoBinding) {
   Stack stack;
-  stack.push(binding("x", new Integer(1)));
-  stack.push(getEmpty());
-  EXPECT_EQ(stack.lookup(Symbol("x")), nullptr);
-  stack.pop();
-  EXPECT_NE(stack.lookup(Symbol("x")), nullptr);
+  stack.push(Symbol::named("x"), Integer::make(1));
+  stack.push(Symbol::named("x"), nullptr);
+  EXPECT_EQ(stack.lookup(*Symbol::named("x")), nullptr);
 }
 
 TEST(LookupDeathTest, ABindingNamedByANonSymbolStopsTheSearch) {
@@ -138,9 +94,9 @@ TEST(LookupDeathTest, ABindingNamedByANonSymbolStopsTheSearch) {
       {
         errorLinesToStderr();
         Stack stack;
-        stack.push(binding("x", new Integer(1)));
-        stack.push(new Cons(new Integer(5), new Cons(new Integer(1), getEmpty())));
-        stack.lookup(Symbol("x"));
+        stack.push(Symbol::named("x"), Integer::make(1));
+        stack.push(Integer::make(5), Integer::make(1));
+        (void)stack.lookup(*Symbol::named("x"));
       },
       testing::ExitedWithCode(1), "Error: tried to getString from non-String.");
 }
@@ -150,8 +106,8 @@ TEST(LookupDeathTest, ABindingWithoutValueFailsWhenMatched) {
       {
         errorLinesToStderr();
         Stack stack;
-        stack.push(new Cons(new Symbol("x"), getEmpty()));
-        stack.lookup(Symbol("x"));
+        stack.pushWithoutValue(Symbol::named("x"));
+        (void)stack.lookup(*Symbol::named("x"));
       },
       testing::ExitedWithCode(1), "Error: tried to getCar from non-Cons.");
 }
@@ -161,75 +117,77 @@ TEST(LookupDeathTest, ABindingNamedByNoValueIsAnUnboundSymbol) {
       {
         errorLinesToStderr();
         Stack stack;
-        stack.push(new Cons(nullptr, new Cons(new Integer(1), getEmpty())));
-        stack.lookup(Symbol("x"));
+        stack.push(nullptr, Integer::make(1));
+        (void)stack.lookup(*Symbol::named("x"));
       },
       testing::ExitedWithCode(1), "Error: unbound symbol.");
 }
 
-// What the plain walk from the newest entry gives for a name.
-enum class Walk { value, none, nonStringName, noValueName, noValue, notAList };
+// A binding as the plain walk sees it, and what the walk gives for a name.
+struct Entry {
+  Item* name;
+  bool hasValue;
+  Item* value;
+};
+enum class Walk { value, none, fails };
 struct WalkResult {
   Walk kind;
   Item* value = nullptr;
 };
 
-WalkResult walk(Item* cell, const std::string& name) {
-  for (;; cell = cell->getCdr()) {
-    Item* entry = cell->getCar();
-    if (entry == getEmpty()) return {Walk::none};
-    if (entry == nullptr || !entry->isCons()) return {Walk::notAList};
-    Item* first = entry->getCar();
-    if (first == nullptr) return {Walk::noValueName};
-    if (typeid(*first) != typeid(Symbol)) return {Walk::nonStringName};
-    if (first->getString() == name) {
-      if (!entry->getCdr()->isCons()) return {Walk::noValue};
-      return {Walk::value, entry->getCdr()->getCar()};
-    }
-    if (cell->getCdr() == getEmpty()) return {Walk::none};
+WalkResult walk(const std::vector<Entry>& entries, const std::string& name) {
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    if (entry->name == nullptr || !isSymbol(*entry->name)) return {Walk::fails};
+    if (entry->name->getString() == name)
+      return entry->hasValue ? WalkResult{Walk::value, entry->value} : WalkResult{Walk::fails};
   }
+  return {Walk::none};
 }
 
 TEST(Lookup, IndexAgreesWithTheWalkThroughRandomPushesAndPops) {
   const std::vector<std::string> names{"a", "b", "c", "d"};
-  const std::vector<Symbol*> symbols{new Symbol("a"), new Symbol("b"), new Symbol("c"), new Symbol("d")};
   std::mt19937 random(20261207);
   for (int round = 0; round < 20; ++round) {
     Stack stack;
-    std::size_t depth = 0;
+    std::vector<Entry> entries;
     for (int step = 0; step < 400; ++step) {
-      const auto choice = random() % 10;
-      if (choice < 4 && depth > 0) {
+      if (random() % 10 < 4 && !entries.empty()) {
         stack.pop();
-        --depth;
+        entries.pop_back();
       } else {
+        // Symbols of one name are sometimes shared and sometimes not.
         const std::string& name = names[random() % names.size()];
-        Item* entry = nullptr;
+        Item* symbol = random() % 2 == 0 ? Symbol::named(name) : new Symbol(name);
+        Entry entry{symbol, true, new Integer(step)};
         switch (random() % 12) {
           case 0:
-            entry = new Cons(new Integer(7), new Cons(new Integer(1), getEmpty()));
+            entry.name = Integer::make(7);
             break;
           case 1:
-            entry = new Cons(new Symbol(name), getEmpty());
+            entry.hasValue = false;
             break;
           case 2:
-            entry = getEmpty();
+            entry.name = nullptr;
             break;
           case 3:
-            entry = new Cons(nullptr, getEmpty());
+            entry.value = nullptr;
             break;
           default:
-            entry = binding(name, new Integer(step));
             break;
         }
-        stack.push(entry);
-        ++depth;
+        if (entry.hasValue) {
+          stack.push(entry.name, entry.value);
+        } else {
+          stack.pushWithoutValue(entry.name);
+        }
+        entries.push_back(entry);
       }
-      for (std::size_t i = 0; i < names.size(); ++i) {
-        const WalkResult expected = walk(stack.getStack(), names[i]);
+      ASSERT_EQ(stack.size(), entries.size());
+      for (const std::string& name : names) {
+        const WalkResult expected = walk(entries, name);
         // Failing lookups end the process; they are covered one by one above.
-        if (expected.kind == Walk::value || expected.kind == Walk::none) {
-          ASSERT_EQ(stack.lookup(*symbols[i]), expected.value) << "round " << round << " step " << step;
+        if (expected.kind != Walk::fails) {
+          ASSERT_EQ(stack.lookup(Symbol(name)), expected.value) << "round " << round << " step " << step;
         }
       }
     }

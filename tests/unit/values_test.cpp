@@ -1,5 +1,6 @@
 // What golden cases cannot reach: the value tree's predicates on every kind
-// of value, printing values the reader never makes, and the arena's reuse.
+// of value, printing values the reader never makes, the sharing of integers
+// and symbols, and the storage beneath values and frames.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "arena.h"
+#include "chunked.h"
 #include "cons.h"
 #include "empty.h"
 #include "false.h"
@@ -79,6 +81,43 @@ TEST(Arithmetic, WrapsAtThirtyTwoBits) {
   EXPECT_EQ(wrappingSub(INT_MIN, 1), INT_MAX);
   EXPECT_EQ(wrappingMul(65536, 65536), 0);
   EXPECT_EQ(wrappingMul(INT_MIN, -1), INT_MIN);
+}
+
+TEST(Sharing, SmallIntegersAreSharedAndOthersAreNot) {
+  EXPECT_EQ(Integer::make(0), Integer::make(0));
+  EXPECT_EQ(Integer::make(-1), Integer::make(-1));
+  EXPECT_NE(Integer::make(1 << 20), Integer::make(1 << 20));
+  for (int number : {INT_MIN, -129, -128, 0, 1023, 1024, INT_MAX}) EXPECT_EQ(Integer::make(number)->getInt(), number);
+}
+
+TEST(Sharing, SymbolsOfOneNameShareTheirIdHoweverMade) {
+  Symbol* shared = Symbol::named("shared-name");
+  EXPECT_EQ(Symbol::named("shared-name"), shared);
+  const Symbol separate(std::string("shared-name"));
+  EXPECT_EQ(separate.id(), shared->id());
+  EXPECT_EQ(Symbol::idOf("shared-name"), shared->id());
+  EXPECT_NE(Symbol::named("shared-nam")->id(), shared->id());
+  EXPECT_EQ(shared->getString(), "shared-name");
+}
+
+TEST(ChunkedStack, KeepsItsElementsAcrossChunks) {
+  // Several chunks' worth, popped back below chunk boundaries and grown again.
+  ChunkedStack<std::size_t> stack;
+  constexpr std::size_t count = 10000;
+  for (std::size_t i = 0; i < count; ++i) stack.push(i);
+  std::size_t* bottom = &stack[0];
+  for (std::size_t i = count; i > 4095; --i) {
+    ASSERT_EQ(stack.top(), i - 1);
+    stack.pop();
+  }
+  for (std::size_t i = 4095; i < 2 * count; ++i) stack.push(i);
+  ASSERT_EQ(stack.size(), 2 * count);
+  EXPECT_EQ(&stack[0], bottom);
+  for (std::size_t i = 0; i < 2 * count; ++i) ASSERT_EQ(stack[i], i);
+  while (!stack.empty()) stack.pop();
+  stack.push(7);
+  EXPECT_EQ(stack.top(), 7U);
+  EXPECT_EQ(&stack[0], bottom);
 }
 
 TEST(Arena, ReleasedStorageIsReusedOnlyForTheSameSize) {

@@ -1,0 +1,95 @@
+// The evaluation stack: what evaluation still has to do, kept as data. A form
+// whose evaluation waits for the value of a subexpression leaves a frame here
+// saying how to go on, instead of a C++ call waiting on the machine's stack,
+// so a program nests as deep as the bound below allows, on any machine stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+#include "chunked.h"
+#include "item.h"
+
+// What a frame waits for, and so which rule takes the value when it comes.
+enum class Awaiting : std::uint8_t {
+  // The value of the whole expression that one evaluation loop was given.
+  result,
+  // The value of a head that is a pair: it is called as a procedure, with
+  // `list` as its arguments.
+  procedure,
+  // The value of the test of the first clause of `list`, the clauses of a
+  // cond still to try.
+  clauseTest,
+  // The value of the next operand of a built-in call. `list` holds the
+  // operands still to evaluate; the value stack holds, from `count` on, the
+  // call's head and then the values so far.
+  operand,
+  // Likewise for the expressions of a define, with its name at `count`.
+  definitionValue,
+  // The value of a procedure's body, after which the `count` bindings that
+  // the call pushed are popped.
+  body,
+};
+
+struct Frame {
+  Item* list;
+  std::uint32_t count;
+  Awaiting awaiting;
+  // Procedure calls made while this frame was on top that bound nothing, and
+  // so left no frame to undo them: each is a level of nesting until a value
+  // reaches this frame, which ends them all.
+  std::uint16_t bareCalls;
+};
+
+// The frames, newest on top, up to a bound on the depth of nesting: a program
+// that nests deeper ends with an error line, however much memory is left, so
+// that a recursion without end stops in seconds and in bounded memory.
+class EvaluationStack {
+ public:
+  // How many levels may be open at once: frames, and calls that bound nothing.
+  // A procedure that calls itself opens one or two levels per call, so
+  // millions of nested calls fit.
+  static constexpr std::size_t depthLimit = 10'000'000;
+
+  std::size_t size() const { return frames_.size(); }
+  Frame& top() { return frames_.top(); }
+
+  // Each of these ends the run with "Error: recursion too deep." when it would
+  // take the depth past the limit.
+  void push(Item* list, std::uint32_t count, Awaiting awaiting) {
+    open();
+    frames_.push(Frame{list, count, awaiting, 0});
+  }
+  // A procedure call that bound nothing opens a level on the frame on top.
+  void enterBareCall() {
+    Frame& newest = frames_.top();
+    if (newest.bareCalls == std::numeric_limits<std::uint16_t>::max()) {
+      push(nullptr, 0, Awaiting::body);
+    } else {
+      open();
+      ++newest.bareCalls;
+    }
+  }
+
+  // A value has reached the frame on top: the bare calls made on it are over.
+  void settle() {
+    depth_ -= frames_.top().bareCalls;
+    frames_.top().bareCalls = 0;
+  }
+  // Takes the frame on top off, with the bare calls made on it.
+  void pop() {
+    depth_ -= std::size_t{1} + frames_.top().bareCalls;
+    frames_.pop();
+  }
+
+ private:
+  void open() {
+    if (depth_ == depthLimit) tooDeep();
+    ++depth_;
+  }
+  [[noreturn]] static void tooDeep();
+
+  ChunkedStack<Frame> frames_;
+  std::size_t depth_ = 0;
+};
