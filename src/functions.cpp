@@ -62,7 +62,7 @@ Item* Operands::list() const {
 // left. It may run inside another such loop: it stops at its own bottom.
 namespace {
 
-Step nextOperand(Frame& frame);
+Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting);
 Step condTested(Item* clauses, Item* test);
 void unbind(std::uint32_t count);
 
@@ -84,7 +84,7 @@ Step resume(Frame& frame, Item* value) {
     case Awaiting::operand:
     case Awaiting::definitionValue:
       valueStack.push_back(value);
-      return nextOperand(frame);
+      return gatherOperands(frame.list, frame.awaiting, frame.count, &frame);
     case Awaiting::body:
       unbind(frame.count);
       frames.pop();
@@ -148,32 +148,34 @@ Step evalCons(Item* head, Item* operands) {
 }
 
 Step evaluateList(Item* expressions, Awaiting then, Item* head) {
-  frames.push(expressions, static_cast<std::uint32_t>(valueStack.size()), then);
+  const std::size_t start = valueStack.size();
   valueStack.push_back(head);
-  return nextOperand(frames.top());
+  return gatherOperands(expressions, then, start, nullptr);
 }
 
 namespace {
 
 Item* bindDefinition(Item* name, Operands values);
 
-// One turn of evaluateList: the next expression, first to last, or once none
-// is left, the values handed to whoever asked for them.
-Step nextOperand(Frame& frame) {
-  Item* expressions = frame.list;
+// evaluateList's loop: evaluates `expressions` first to last onto the value
+// stack, where the values gathered so far begin at `start` + 1, then hands
+// them all to whoever asked for them. An atom's value goes straight in; an
+// operand that is a form needs evaluation of its own, so a frame waits for it:
+// `waiting`, when this list already has one, else a new one.
+Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting) {
   Item* expression = nullptr;
   while (takeFirst(expressions, expression)) {
-    need(expression);
-    if (expression->isCons()) {
-      frame.list = expressions;
+    if (need(expression)->isCons()) {
+      if (waiting != nullptr) {
+        waiting->list = expressions;
+      } else {
+        frames.push(expressions, static_cast<std::uint32_t>(start), then);
+      }
       return Step::evaluate(expression);
     }
-    // An atom takes no evaluation of its own: its value goes straight in.
     valueStack.push_back(expression->evaluate());
   }
-  const std::size_t start = frame.count;
-  const Awaiting then = frame.awaiting;
-  frames.pop();
+  if (waiting != nullptr) frames.pop();
   const Operands operands(valueStack.data() + start + 1, valueStack.data() + valueStack.size());
   Item* head = valueStack[start];
   Item* result = then == Awaiting::operand ? apply(head, operands) : bindDefinition(head, operands);
