@@ -12,6 +12,7 @@ import sys
 
 BANNER = b"Vellumark\n\n"
 CONTEXT = 40  # bytes shown on each side of the first difference
+ESCAPED = {ord("\\"): "\\\\", ord("\n"): "\\n", ord("\r"): "\\r", ord("\t"): "\\t"}
 
 
 class Malformed(Exception):
@@ -20,18 +21,8 @@ class Malformed(Exception):
 
 
 def escape(data):
-    text = []
-    for byte in data:
-        char = chr(byte)
-        if char == "\\":
-            text.append("\\\\")
-        elif char in "\n\r\t":
-            text.append(repr(char)[1:-1])
-        elif 32 <= byte < 127:
-            text.append(char)
-        else:
-            text.append(f"\\x{byte:02x}")
-    return "".join(text)
+    """`data` as text, with the escapes of case files for what is not printable."""
+    return "".join(ESCAPED.get(byte, chr(byte) if 32 <= byte < 127 else f"\\x{byte:02x}") for byte in data)
 
 
 def first_difference(got, expected):
@@ -94,7 +85,7 @@ def main(checks):
         print(error)
         sys.exit(2)
     except OSError as error:
-        print(f"{error.filename}: {error.strerror}")
+        print(f"{error.filename}: {error.strerror}" if error.filename else error)
         sys.exit(2)
     failed = results.count(False)
     print(f"{len(results) - failed} passed, {failed} failed")
