@@ -5,7 +5,7 @@ EXAMPLE ?= examples/square.scm
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 3600
 
-.PHONY: all build run test sanitize coverage fuzz fuzz-smoke bench install clean
+.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install clean
 
 all: build
 
@@ -16,6 +16,11 @@ build:
 # Builds as needed and runs the interpreter on an example program.
 run: build
 	./build/release/vellumark < $(EXAMPLE)
+
+# Builds as needed and runs the fast part of the suite: all but the large
+# inputs, lint and install.
+check:
+	cmake --workflow --preset check
 
 # Builds as needed and runs the whole test suite.
 test:

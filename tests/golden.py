@@ -25,16 +25,19 @@ After the marker comes one blank, then the text. Escapes in the text:
 starting with "#" are comments. Every run must begin with the banner
 "Vellumark" and an empty line; the "<" lines give what follows it.
 
+Running a case and comparing its output is harness.py's part.
+
 Usage: golden.py INTERPRETER CASE_FILE...
 """
 
 import os
 import re
 import resource
-import subprocess
 import sys
 
-BANNER = b"Vellumark\n\n"
+import harness
+from harness import Malformed
+
 ESCAPES = {"n": b"\n", "r": b"\r", "t": b"\t", "v": b"\v", "f": b"\f", "0": b"\0", "\\": b"\\"}
 TIMEOUT_SECONDS = 120
 
@@ -53,8 +56,14 @@ def unescape(text, where):
             out += ESCAPES[text[i + 1]]
             i += 2
         else:
-            raise ValueError(f"{where}: unknown escape in {text!r}")
+            raise Malformed(f"{where}: unknown escape in {text!r}")
     return bytes(out)
+
+
+def number(text, where, marker):
+    if not re.fullmatch(r"-?[0-9]+", text):
+        raise Malformed(f"{where}: '{marker}' needs a number, not {text!r}")
+    return int(text)
 
 
 class Case:
@@ -66,18 +75,22 @@ class Case:
 
 
 def parse(path):
+    """The cases in one file; Malformed names the first line that is wrong."""
     cases = []
-    with open(path, encoding="utf-8") as f:
-        for number, line in enumerate(f, 1):
-            line = line.rstrip("\n")
-            where = f"{path}:{number}"
+    with open(path, "rb") as f:
+        for line_number, raw in enumerate(f, 1):
+            where = f"{path}:{line_number}"
+            try:
+                line = raw.decode("utf-8").rstrip("\n")
+            except UnicodeDecodeError:
+                raise Malformed(f"{where}: not UTF-8 text; write other bytes as \\xHH") from None
             if not line.strip() or line.startswith("#"):
                 continue
             if line.startswith("==="):
                 cases.append(Case(line[3:].strip(), where))
                 continue
             if not cases:
-                raise ValueError(f"{where}: text before the first '===' line")
+                raise Malformed(f"{where}: text before the first '===' line")
             case = cases[-1]
             marker, _, text = line.partition(" ")
             if marker in (">", ">|"):
@@ -85,64 +98,51 @@ def parse(path):
             elif marker in ("<", "<|"):
                 case.stdout += unescape(text, where) + (b"\n" if marker == "<" else b"")
             elif marker == "exit":
-                case.status = int(text)
+                case.status = number(text, where, marker)
             elif marker == "args":
                 case.args = text.split()
             elif marker == "address-space":
-                case.address_space = int(text) << 20
+                case.address_space = number(text, where, marker) << 20
             elif marker == "stdout" and text == "full":
                 case.full = True
             elif marker == "stdin" and text == "closed":
                 case.stdin_closed = True
             else:
-                raise ValueError(f"{where}: cannot read {line!r}")
+                raise Malformed(f"{where}: cannot read {line!r}")
     for case in cases:
         if case.status is None:
-            raise ValueError(f"{case.where}: case has no 'exit' line")
+            raise Malformed(f"{case.where}: case has no 'exit' line")
     return cases
 
 
 def run(interpreter, case):
+    """The problems with one case; none when it passes."""
     def limit():
         if case.address_space is not None:
             resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
         if case.stdin_closed:
             os.close(0)
 
-    out = open("/dev/full", "wb") if case.full else subprocess.PIPE
-    try:
-        done = subprocess.run([interpreter, *case.args], input=case.stdin, stdout=out,
-                              timeout=TIMEOUT_SECONDS, preexec_fn=limit)
-    finally:
-        if case.full:
-            out.close()
-    problems = []
-    if done.returncode != case.status:
-        problems.append(f"exit status {done.returncode}, expected {case.status}")
     if not case.full:
-        if not done.stdout.startswith(BANNER):
-            problems.append(f"output does not begin with the banner: {done.stdout[:40]!r}")
-        elif done.stdout[len(BANNER) :] != case.stdout:
-            problems.append(f"output after the banner:\n    got      {done.stdout[len(BANNER):]!r}\n"
-                            f"    expected {case.stdout!r}")
-    return problems
+        return harness.check([interpreter, *case.args], case.stdin, harness.BANNER + case.stdout, case.status,
+                             TIMEOUT_SECONDS, preexec_fn=limit)[0]
+    with open("/dev/full", "wb") as full:
+        return harness.check([interpreter, *case.args], case.stdin, None, case.status, TIMEOUT_SECONDS,
+                             stdout=full, preexec_fn=limit)[0]
 
 
 def main():
     if len(sys.argv) < 3:
         sys.exit(__doc__)
-    interpreter, failed, total = sys.argv[1], 0, 0
-    for path in sys.argv[2:]:
-        for case in parse(path):
-            total += 1
-            problems = run(interpreter, case)
-            if problems:
-                failed += 1
-                print(f"FAIL {case.where} {case.title}")
-                for problem in problems:
-                    print("  " + problem)
-    print(f"{total - failed} passed, {failed} failed")
-    sys.exit(1 if failed or not total else 0)
+    interpreter, paths = sys.argv[1], sys.argv[2:]
+
+    def checks():
+        # Every file is read before anything runs, so that a malformed one
+        # gives its one line and nothing else.
+        cases = [case for path in paths for case in parse(path)]
+        return [harness.report(f"{case.where} {case.title}", run(interpreter, case)) for case in cases]
+
+    harness.main(checks)
 
 
 if __name__ == "__main__":

@@ -10,10 +10,11 @@ line instead of a crash.
 Usage: large.py INTERPRETER CASE     (CASE "list" prints the case names)
 """
 
-import subprocess
 import sys
 
-BANNER = b"Vellumark\n\n"
+import harness
+
+TIMEOUT_SECONDS = 600
 
 
 def numbers(count):
@@ -129,21 +130,16 @@ def main():
     if len(sys.argv) != 3 or sys.argv[2] not in CASES:
         sys.exit(__doc__)
     interpreter, name = sys.argv[1], sys.argv[2]
-    source, expected, status = CASES[name]()
-    done = subprocess.run([interpreter], input=(source + "\n").encode(), stdout=subprocess.PIPE, timeout=600)
-    problems = []
-    if done.returncode != status:
-        problems.append(f"exit status {done.returncode}, expected {status}")
-    if expected is not None and done.stdout != BANNER + expected.encode():
-        got = done.stdout
-        at = next((i for i, (a, b) in enumerate(zip(got, BANNER + expected.encode())) if a != b), min(len(got), len(expected)))
-        problems.append(f"output differs at byte {at}: got {got[max(0, at - 40):at + 40]!r}")
-    if expected is None and not done.stdout.endswith(b"Error: recursion too deep.\n"):
-        problems.append(f"output ends {done.stdout[-60:]!r}, expected the recursion error line")
-    for problem in problems:
-        print(f"FAIL {name}: {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+
+    def checks():
+        source, expected, status = CASES[name]()
+        wanted = None if expected is None else harness.BANNER + expected.encode()
+        problems, done = harness.check([interpreter], (source + "\n").encode(), wanted, status, TIMEOUT_SECONDS)
+        if expected is None and done and not done.stdout.endswith(b"Error: recursion too deep.\n"):
+            problems.append(f"output ends {done.stdout[-60:]!r}, expected the recursion error line")
+        return [harness.report(name, problems)]
+
+    harness.main(checks)
 
 
 if __name__ == "__main__":
