@@ -4,8 +4,8 @@
 
 Empty* Empty::empty_ = nullptr;
 
-Empty* Empty::getInstance() {
-  if (empty_ == nullptr) empty_ = new Empty();
+Empty* Empty::create() {
+  empty_ = new Empty();
   return empty_;
 }
 
@@ -13,4 +13,3 @@ void Empty::print(std::ostream& os) const { write(os, "()"); }
 
 bool Empty::isEmpty() const { return true; }
 
-Item* getEmpty() { return Empty::getInstance(); }

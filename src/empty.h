@@ -6,14 +6,15 @@
 class Empty final : public Item {
  public:
   // The one empty list, made on first request.
-  static Empty* getInstance();
+  static Empty* getInstance() { return empty_ != nullptr ? empty_ : create(); }
 
   void print(std::ostream& os) const override;
   bool isEmpty() const override;
 
  private:
   Empty() = default;
+  static Empty* create();
   static Empty* empty_;
 };
 
-Item* getEmpty();
+inline Item* getEmpty() { return Empty::getInstance(); }

@@ -4,8 +4,8 @@
 
 False* False::false_ = nullptr;
 
-False* False::getInstance() {
-  if (false_ == nullptr) false_ = new False();
+False* False::create() {
+  false_ = new False();
   return false_;
 }
 
@@ -13,4 +13,3 @@ void False::print(std::ostream& os) const { write(os, "#f"); }
 
 bool False::isFalse() const { return true; }
 
-Item* getFalse() { return False::getInstance(); }

@@ -7,14 +7,15 @@
 class False final : public Item {
  public:
   // The one false value, made on first request.
-  static False* getInstance();
+  static False* getInstance() { return false_ != nullptr ? false_ : create(); }
 
   void print(std::ostream& os) const override;
   bool isFalse() const override;
 
  private:
   False() = default;
+  static False* create();
   static False* false_;
 };
 
-Item* getFalse();
+inline Item* getFalse() { return False::getInstance(); }

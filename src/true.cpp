@@ -4,8 +4,8 @@
 
 True* True::true_ = nullptr;
 
-True* True::getInstance() {
-  if (true_ == nullptr) true_ = new True();
+True* True::create() {
+  true_ = new True();
   return true_;
 }
 
@@ -13,4 +13,3 @@ void True::print(std::ostream& os) const { write(os, "#t"); }
 
 bool True::isTrue() const { return true; }
 
-Item* getTrue() { return True::getInstance(); }

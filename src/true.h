@@ -6,14 +6,15 @@
 class True final : public Item {
  public:
   // The one true value, made on first request.
-  static True* getInstance();
+  static True* getInstance() { return true_ != nullptr ? true_ : create(); }
 
   void print(std::ostream& os) const override;
   bool isTrue() const override;
 
  private:
   True() = default;
+  static True* create();
   static True* true_;
 };
 
-Item* getTrue();
+inline Item* getTrue() { return True::getInstance(); }
