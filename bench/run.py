@@ -1,10 +1,25 @@
 #!/usr/bin/env python3
-"""Benchmark Vellumark against Guile 3 on a fixed set of workloads.
+"""Time Vellumark beside Guile 3 and Chez Scheme on the same workloads.
+
+What it measures: for each workload (a program of size N, listed below), the
+median wall time, CPU time and peak memory of the release build of Vellumark,
+and the median wall time and peak memory of Guile and of Chez Scheme doing the
+same task, each run started the same way and checked for the right result.
+
+How to read its table: one row per workload. "Vellumark ms" is the median wall
+time in milliseconds from start to exit, "Vellumark CPU ms" its user plus
+system time, "Vellumark MiB" its peak resident memory (ru_maxrss). Then, for
+each peer found on PATH, its ms and MiB and the ratio PEER/Vellumark of the two
+wall times: above 1 means Vellumark was faster. A peer that crashed or timed
+out shows "crash" or "timeout" (the reason is printed under the table); a
+Vellumark run that crashed, timed out or printed the wrong text shows FAILED
+or WRONG, and the script then exits with status 1. The /bin/true row is the
+floor of starting any process. A second table says which targets were met.
 
 Usage:
     bench/run.py [BINARY] [--runs N] [--startup-runs N] [--scale F]
                  [--timeout S] [--only NAME[,NAME...]] [--no-guile]
-                 [--verbose] [--install-guile]
+                 [--no-chez] [--verbose] [--install-guile] [--install-chez]
 
     BINARY          the Vellumark executable to measure (default:
                     build/release/vellumark, relative to the repository root,
@@ -19,36 +34,43 @@ Usage:
                     check; default 1)
     --timeout S     seconds after which one run is killed (default 120)
     --only LIST     run only the named workloads (comma-separated)
-    --no-guile      measure Vellumark only, even when guile is on PATH
+    --no-guile      leave Guile out, even when guile is on PATH
+    --no-chez       leave Chez Scheme out, even when scheme is on PATH
     --verbose       also print every single run's time and max RSS
-    --install-guile run `apt-get install -y guile-3.0` before measuring (for a
-                    measuring machine only; CI must not use this option)
+    --install-guile run `apt-get install -y guile-3.0` before measuring
+    --install-chez  run `apt-get install -y chezscheme` before measuring
+                    (both for a measuring machine only; CI must not use them)
 
 Everything is generated into a temporary folder that is removed at the end.
 Each program is given on standard input; standard output goes to a file in
 that folder. Wall time is measured from starting the child to reaping it, and
 peak memory is the child's maximum resident set size (ru_maxrss) from wait4.
 The CPU column is the child's user plus system time, which a busy machine
-disturbs less than wall time. Each run is started through a tiny C launcher
-compiled at run time with cc (see run_once for why); without a C compiler the
-script spawns directly and its memory figures get a floor of its own size.
-For each workload the runs of Vellumark, Guile (and, for startup, /bin/true)
-take turns, so that all meet the same background load; figures are medians.
+disturbs less than wall time. Each run is started through a small C launcher,
+bench/launcher.c, compiled at run time with cc (its opening comment says why);
+without a C compiler the script spawns directly and its memory figures get a
+floor of its own size. For each workload the runs of Vellumark, the peers (and,
+for startup, /bin/true) take turns, so that all meet the same background load;
+figures are medians.
 
 Every Vellumark run's complete output is checked against the expected text
 (banner, echoed input, result), so a broken build is reported as WRONG (or
-FAILED, for a crash or timeout) instead of posting a time; the script then
-exits with status 1. Guile's output is checked for the expected Out: line.
+FAILED, for a crash or timeout) instead of posting a time. Each peer's output
+is checked for the expected Out: line; a peer that prints a wrong result is an
+error too.
 
-Guile is run as `guile --no-auto-compile -s FILE` (the script is evaluated by
-Guile's interpreter, as Vellumark interprets its input, and no compiled cache
-is used or written). For the data workloads (echo_list, echo_nested, sum,
-append, startup) the same text is given on standard input to a small script
-that reads it with (read), writes it with (write), evaluates it with
-(eval ... (interaction-environment)) and writes the result. For loop, a
-procedure counts a global down with set! and recurses in non-tail position;
-for calls, the same (f i) calls are driven by a counting loop. A Guile run that
-dies, fails or times out is recorded as "crash" or "timeout".
+The peers: Guile is run as `guile --no-auto-compile -s FILE` (the script is
+evaluated by Guile's interpreter, as Vellumark interprets its input, and no
+compiled cache is used or written). Chez Scheme is run as
+`scheme --script FILE`; it compiles each form it evaluates to machine code.
+Both run the same Scheme text. For the data workloads (echo_list,
+echo_nested, sum, append, startup) the same text as Vellumark's is given on
+standard input to a small script that reads it with (read), writes it with
+(write), evaluates it with (eval ... (interaction-environment)) and writes the
+result. For loop, a procedure counts a global down with set! and recurses in
+non-tail position; for calls, the same (f i) calls are driven by a counting
+loop. A peer run that dies, fails or times out is recorded as "crash" or
+"timeout".
 
 The workloads (sizes at --scale 1):
     echo_list     (quote (0 1 ... N-1)), N = 1e6
@@ -75,11 +97,24 @@ import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# The Guile side of the data workloads: read the datum from stdin, echo it,
+
+class Peer:
+    """Another Scheme, run on the same tasks: its name in the table, the
+    command on PATH, the options before the script file, its Debian package."""
+
+    def __init__(self, name, command, options, package):
+        self.name, self.command = name, command
+        self.options, self.package = options, package
+
+
+PEERS = (Peer("Guile", "guile", ["--no-auto-compile", "-s"], "guile-3.0"),
+         Peer("Chez", "scheme", ["--script"], "chezscheme"))
+
+# A peer's side of the data workloads: read the datum from stdin, echo it,
 # evaluate it and write the result.
-GUILE_DATA_SCRIPT = """\
+DATA_SCRIPT = """\
 (define datum (read))
-(display "Guile") (newline) (newline)
+(display "%s") (newline) (newline)
 (display "In:   ") (write datum) (newline)
 (display "Out:  ") (write (eval datum (interaction-environment))) (newline)
 """
@@ -104,7 +139,7 @@ def loop_program(n):
             "(else (begin (define n (- n 1)) (loop)))))) (loop))" % n)
 
 
-def guile_loop_script(n):
+def peer_loop_script(n):
     return (
         "(define n %d)\n"
         "(define (loop)\n"
@@ -114,7 +149,7 @@ def guile_loop_script(n):
         "(display \"Out:  \") (write (loop)) (newline)\n" % n)
 
 
-def guile_calls_script(n):
+def peer_calls_script(n):
     return (
         "(define (f x) (* x x))\n"
         "(define (drive i last)\n"
@@ -123,16 +158,17 @@ def guile_calls_script(n):
 
 
 class Workload:
-    """One program for Vellumark, its expected result, and Guile's analogue."""
+    """One program for Vellumark, its expected result, and the peers'
+    analogue."""
 
-    def __init__(self, name, size, program, result, guile_result,
-                 guile_script=None):
+    def __init__(self, name, size, program, result, peer_result,
+                 peer_script=None):
         self.name = name
         self.size = size
         self.program = program          # Vellumark's input text
         self.result = result            # expected text after "Out:  "
-        self.guile_result = guile_result
-        self.guile_script = guile_script  # None: the data script on stdin
+        self.peer_result = peer_result
+        self.peer_script = peer_script  # None: the data script on stdin
 
 
 def make_workloads(scale):
@@ -161,96 +197,30 @@ def make_workloads(scale):
     for label, size in (("loop_1e5", 100_000), ("loop_1e6", 1_000_000)):
         n = scaled(size, scale)
         items.append(Workload(label, n, loop_program(n), "0", "0",
-                              guile_loop_script(n)))
+                              peer_loop_script(n)))
 
     n = scaled(100_000, scale)
     text = ("(begin (define f (lambda (x) (* x x)))"
             + "".join(" (f %d)" % i for i in range(1, n + 1)) + ")")
     items.append(Workload("calls", n, text, str(wrap32(n * n)), str(n * n),
-                          guile_calls_script(n)))
+                          peer_calls_script(n)))
 
     items.append(Workload("startup", 1, "42", "42", "42"))
     return items
 
 
-# The launcher through which every run is started (see run_once).
-LAUNCHER_SOURCE = r"""
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/time.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
-
-static volatile pid_t child;
-static volatile sig_atomic_t timedOut;
-
-static void onAlarm(int sig) {
-  (void)sig;
-  timedOut = 1;
-  if (child > 0) kill(child, SIGKILL);
-}
-
-/* launcher STDIN STDOUT TIMEOUT_MS PROGRAM [ARG...]
-   prints: RAW_WAIT_STATUS NANOSECONDS MAX_RSS_KIB TIMED_OUT CPU_MICROSECONDS
-   (CPU time: user plus system) */
-int main(int argc, char **argv) {
-  if (argc < 5) return 2;
-  struct sigaction action = {0};
-  action.sa_handler = onAlarm;
-  sigaction(SIGALRM, &action, NULL);
-  struct timeval start, end;
-  gettimeofday(&start, NULL);
-  /* posix_spawn (a vfork underneath) costs less than a fork; the child's
-     ru_maxrss then also counts this small launcher's peak (about 1 MiB). */
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, argv[1], O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, argv[2],
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
-  if (posix_spawn(&pid, argv[4], &files, NULL, argv + 4, environ) != 0)
-    return 2;
-  child = pid;
-  long long ms = atoll(argv[3]);
-  struct itimerval limit = {{0, 0}, {(time_t)(ms / 1000),
-                                     (suseconds_t)(ms % 1000 * 1000)}};
-  setitimer(ITIMER_REAL, &limit, NULL);
-  int status = 0;
-  struct rusage usage;
-  while (wait4(pid, &status, 0, &usage) < 0) {
-  }
-  gettimeofday(&end, NULL);
-  long long ns = ((long long)(end.tv_sec - start.tv_sec) * 1000000LL +
-                  (end.tv_usec - start.tv_usec)) * 1000LL;
-  long long cpu = (long long)(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) *
-                     1000000LL +
-                 usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-  printf("%d %lld %ld %d %lld\n", status, ns, usage.ru_maxrss, (int)timedOut,
-         cpu);
-  return 0;
-}
-"""
-
 LAUNCHER = None  # path of the compiled launcher, when a C compiler exists
 
 
 def build_launcher(folder):
-    """Compiles the launcher into folder; returns its path, or None."""
+    """Compiles bench/launcher.c into folder; returns its path, or None."""
     compiler = shutil.which("cc") or shutil.which("gcc") \
         or shutil.which("clang")
     if not compiler:
         return None
-    source = os.path.join(folder, "launcher.c")
+    source = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          "launcher.c")
     binary = os.path.join(folder, "launcher")
-    with open(source, "w") as f:
-        f.write(LAUNCHER_SOURCE)
     done = subprocess.run([compiler, "-O2", "-o", binary, source],
                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if done.returncode != 0:
@@ -265,15 +235,10 @@ def run_once(argv, stdin_path, stdout_path, timeout):
     status is the raw wait status, or None when the run was killed for
     exceeding the timeout.
 
-    Linux folds the peak resident size of the process a child was forked
-    from (or, for vfork, of the parent itself) into the child's ru_maxrss
-    when it calls exec. Spawned straight from this script, every program
-    would therefore show at least the Python process's own peak, which grows
-    with the generated workloads. So each run goes through a tiny C launcher
-    that starts (posix_spawn), times and reaps the program with wait4 and
-    reports the figures; its own contribution to ru_maxrss is about 1 MiB,
-    what /bin/true takes by itself.
-    Without a C compiler the program is spawned directly (with that floor)."""
+    Each run goes through the launcher (bench/launcher.c, which says why),
+    so that the script's own peak memory does not count in the child's.
+    Without a C compiler the program is spawned directly, and every max RSS
+    then includes the Python process's own peak."""
     if LAUNCHER:
         done = subprocess.run(
             [LAUNCHER, stdin_path, stdout_path,
@@ -415,14 +380,14 @@ def vellumark_check(work):
     return check
 
 
-def guile_check(work):
-    wanted = ("Out:  %s" % work.guile_result).encode()
+def peer_check(work, peer):
+    wanted = ("Out:  %s" % work.peer_result).encode()
 
     def check(output):
         lines = output.split(b"\n")
         if wanted in lines:
             return None
-        return "Guile printed no line %r" % wanted[:60]
+        return "%s printed no line %r" % (peer.name, wanted[:60])
     return check
 
 
@@ -445,7 +410,8 @@ def print_table(rows):
 
 def main():
     parser = argparse.ArgumentParser(
-        description="Benchmark Vellumark (and Guile 3, when on PATH).")
+        description="Benchmark Vellumark (and Guile 3 and Chez Scheme, when "
+                    "on PATH).")
     parser.add_argument("binary", nargs="?",
                         default=os.path.join(REPO, "build", "release",
                                              "vellumark"))
@@ -455,18 +421,25 @@ def main():
     parser.add_argument("--timeout", type=float, default=120.0)
     parser.add_argument("--only", default="")
     parser.add_argument("--no-guile", action="store_true")
+    parser.add_argument("--no-chez", action="store_true")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--install-guile", action="store_true")
+    parser.add_argument("--install-chez", action="store_true")
     args = parser.parse_args()
 
-    if args.install_guile:
-        subprocess.run(["apt-get", "install", "-y", "guile-3.0"], check=True)
+    left_out = {"Guile": args.no_guile, "Chez": args.no_chez}
+    for peer in PEERS:
+        if getattr(args, "install_" + peer.name.lower()):
+            subprocess.run(["apt-get", "install", "-y", peer.package],
+                           check=True)
 
     binary = os.path.abspath(args.binary)
     if not os.access(binary, os.X_OK):
         sys.exit("no executable at %s (build it first, or give its path)"
                  % binary)
-    guile = None if args.no_guile else shutil.which("guile")
+    # The peers to run, each with the path of its command.
+    peers = [(peer, shutil.which(peer.command)) for peer in PEERS
+             if not left_out[peer.name]]
     true_path = shutil.which("true") or "/bin/true"
 
     workloads = make_workloads(args.scale)
@@ -478,15 +451,19 @@ def main():
         workloads = [w for w in workloads if w.name in wanted]
 
     print("Vellumark: %s" % binary)
-    print("Guile:     %s" % (guile or "not on PATH (skipped)"))
+    for peer, path in peers:
+        print("%-10s %s" % (peer.name + ":",
+                            path or "%s not on PATH (skipped)" % peer.command))
+    peers = [(peer, path) for peer, path in peers if path]
     print("runs: %d (startup: %d), scale: %g, timeout: %gs"
           % (args.runs, args.startup_runs, args.scale, args.timeout))
     print()
 
     header = ["workload", "N", "Vellumark ms", "Vellumark CPU ms",
               "Vellumark MiB"]
-    if guile:
-        header += ["Guile ms", "Guile MiB", "Guile/Vellumark"]
+    for peer, _ in peers:
+        header += ["%s ms" % peer.name, "%s MiB" % peer.name,
+                   "%s/Vellumark" % peer.name]
     rows = [header]
     results = {}
     broken = []
@@ -500,9 +477,12 @@ def main():
         if not LAUNCHER:
             print("warning: no C compiler; spawning directly, so every max "
                   "RSS includes this script's own peak", file=sys.stderr)
-        data_script = os.path.join(tmp, "data.scm")
-        with open(data_script, "w") as f:
-            f.write(GUILE_DATA_SCRIPT)
+        data_scripts = {}
+        for peer, _ in peers:
+            path = os.path.join(tmp, peer.name + "-data.scm")
+            with open(path, "w") as f:
+                f.write(DATA_SCRIPT % peer.name)
+            data_scripts[peer.name] = path
         empty = os.path.join(tmp, "empty")
         open(empty, "w").close()
         out_path = os.path.join(tmp, "out")
@@ -517,18 +497,17 @@ def main():
 
             subjects = [Subject("vellumark", [binary], stdin_path,
                                 vellumark_check(work))]
-            if guile:
-                if work.guile_script is None:
-                    argv = [guile, "--no-auto-compile", "-s", data_script]
-                    guile_in = stdin_path
+            for peer, path in peers:
+                if work.peer_script is None:
+                    script, peer_in = data_scripts[peer.name], stdin_path
                 else:
                     script = os.path.join(tmp, work.name + ".scm")
                     with open(script, "w") as f:
-                        f.write(work.guile_script)
-                    argv = [guile, "--no-auto-compile", "-s", script]
-                    guile_in = empty
-                subjects.append(Subject("guile", argv, guile_in,
-                                        guile_check(work)))
+                        f.write(work.peer_script)
+                    peer_in = empty
+                subjects.append(Subject(peer.name.lower(),
+                                        [path] + peer.options + [script],
+                                        peer_in, peer_check(work, peer)))
             if work.name == "startup":
                 subjects.append(Subject("true", [true_path], empty,
                                         lambda output: None))
@@ -542,15 +521,18 @@ def main():
             row = [work.name, work.size, mine.time_text(), mine.cpu_text(),
                    mine.rss_text()]
 
-            theirs = None
-            if guile:
-                theirs, problem = measured[1]
-                if problem and theirs.failure == "WRONG":
-                    broken.append("%s (Guile): %s" % (work.name, problem))
+            theirs = {}
+            for index, (peer, _) in enumerate(peers, 1):
+                result, problem = measured[index]
+                if problem and result.failure == "WRONG":
+                    broken.append("%s (%s): %s"
+                                  % (work.name, peer.name, problem))
                 elif problem:
-                    notes.append("Guile on %s: %s" % (work.name, problem))
-                row += [theirs.time_text(), theirs.rss_text(),
-                        ratio_text(theirs, mine)]
+                    notes.append("%s on %s: %s"
+                                 % (peer.name, work.name, problem))
+                row += [result.time_text(), result.rss_text(),
+                        ratio_text(result, mine)]
+                theirs[peer.name] = result
             rows.append(row)
             results[work.name] = (mine, theirs)
 
@@ -560,8 +542,7 @@ def main():
                     notes.append("/bin/true: %s" % problem)
                 true_row = ["/bin/true", "-", true_result.time_text(),
                             true_result.cpu_text(), true_result.rss_text()]
-                if guile:
-                    true_row += ["", "", ""]
+                true_row += ["", "", ""] * len(peers)
                 rows.append(true_row)
 
     print()
@@ -583,7 +564,7 @@ def main():
     for name in ("echo_list", "echo_nested", "sum", "append"):
         if name not in results:
             continue
-        mine, theirs = results[name]
+        mine, theirs = results[name][0], results[name][1].get("Guile")
         if theirs is None or mine.failure:
             target(name + " >= 10x faster than Guile", None, "no comparison")
         elif theirs.failure:
@@ -601,7 +582,7 @@ def main():
                "%.1f MiB" % (mine.rss_kib / 1024.0))
     for name in ("loop_1e6", "calls"):
         if name in results:
-            mine, theirs = results[name]
+            mine, theirs = results[name][0], results[name][1].get("Guile")
             if theirs is None or theirs.failure or mine.failure:
                 target(name + " faster than Guile", None, "no comparison")
             else:
