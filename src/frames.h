@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 #include "chunked.h"
 #include "item.h"
@@ -92,4 +93,32 @@ class EvaluationStack {
 
   ChunkedStack<Frame> frames_;
   std::size_t depth_ = 0;
+};
+
+// The values gathered for the built-in calls and defines under way, oldest
+// first: for each, its head (or the defined name), then its operands' values
+// so far. A call's values lie side by side, so the built-in can read them in
+// place; nothing keeps their address while more are pushed, so growing may
+// move them.
+class ValueStack {
+ public:
+  std::size_t size() const { return static_cast<std::size_t>(top_ - bottom_.get()); }
+  Item* at(std::size_t index) const { return bottom_[index]; }
+  // The values from `index` on, up to the top.
+  Item* const* from(std::size_t index) const { return bottom_.get() + index; }
+  Item* const* end() const { return top_; }
+
+  void push(Item* value) {
+    if (top_ == end_) grow();
+    *top_++ = value;
+  }
+  // Drops every value from `size` on.
+  void truncate(std::size_t size) { top_ = bottom_.get() + size; }
+
+ private:
+  void grow();
+
+  std::unique_ptr<Item*[]> bottom_;
+  Item** top_ = nullptr;
+  Item** end_ = nullptr;
 };

@@ -22,10 +22,9 @@ namespace {
 
 // What evaluation still has to do.
 EvaluationStack frames;
-// For each built-in call and define under way, oldest first: its head (or the
-// defined name), then the values of its operands so far. Each call's values
-// are dropped as soon as it has returned; see apply() for why that is sound.
-std::vector<Item*> valueStack;
+// Each call's values are dropped as soon as it has returned; see apply() for
+// why that is sound.
+ValueStack valueStack;
 
 // The parts of a list in the program. Lists that evaluation made may hold no
 // value anywhere, so each part is checked before it is read.
@@ -83,7 +82,7 @@ Step resume(Frame& frame, Item* value) {
     }
     case Awaiting::operand:
     case Awaiting::definitionValue:
-      valueStack.push_back(value);
+      valueStack.push(value);
       return gatherOperands(frame.list, frame.awaiting, frame.count, &frame);
     case Awaiting::body:
       unbind(frame.count);
@@ -149,7 +148,7 @@ Step evalCons(Item* head, Item* operands) {
 
 Step evaluateList(Item* expressions, Awaiting then, Item* head) {
   const std::size_t start = valueStack.size();
-  valueStack.push_back(head);
+  valueStack.push(head);
   return gatherOperands(expressions, then, start, nullptr);
 }
 
@@ -173,13 +172,13 @@ Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* 
       }
       return Step::evaluate(expression);
     }
-    valueStack.push_back(expression->evaluate());
+    valueStack.push(expression->evaluate());
   }
   if (waiting != nullptr) frames.pop();
-  const Operands operands(valueStack.data() + start + 1, valueStack.data() + valueStack.size());
-  Item* head = valueStack[start];
+  const Operands operands(valueStack.from(start + 1), valueStack.end());
+  Item* head = valueStack.at(start);
   Item* result = then == Awaiting::operand ? apply(head, operands) : bindDefinition(head, operands);
-  valueStack.resize(start);
+  valueStack.truncate(start);
   return Step::value(result);
 }
 
