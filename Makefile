@@ -5,7 +5,7 @@ EXAMPLE ?= examples/square.scm
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 3600
 
-.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install clean
+.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web clean
 
 all: build
 
@@ -46,6 +46,10 @@ bench: build
 
 install: build
 	cmake --install build/release --prefix $(PREFIX)
+
+# The browser playground: a folder of static files, build/web/site.
+web:
+	cmake --workflow --preset web
 
 clean:
 	rm -rf build

@@ -1,0 +1,240 @@
+#!/usr/bin/env python3
+"""Drives the browser playground in headless Chromium and compares it with the
+command line. The site is served on 127.0.0.1 with the page's own
+Content-Security-Policy sent as a header on every file, so that the worker and
+its WebAssembly run under it too. Needs chromium, chromium-driver and
+python3-selenium.
+
+  page  each example, chosen from the menu, against NAME.out and NAME.status;
+        #program= links and typed programs (Ctrl+Enter, Share) against what
+        INTERPRETER writes for the same bytes; markup printed as text; Stop
+  deep  large.py's million nested calls, million-element list and recursion
+        without end, which must end within 10 seconds
+
+Usage: web.py SITE INTERPRETER {page|deep} [--screenshot PNG]
+"""
+
+import argparse
+import functools
+import http.server
+import os
+import pathlib
+import re
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+from selenium import webdriver
+from selenium.common.exceptions import NoAlertPresentException, TimeoutException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.select import Select
+from selenium.webdriver.support.wait import WebDriverWait
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import large  # noqa: E402
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+FLAGS = ("--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
+         " --disable-component-update --disable-sync --window-size=1280,860").split()
+
+# Would run for hours at a depth of 40: each level calls the one below twice
+# (cond evaluates the first test, which is not #t, and then the else).
+ENDLESS = "(begin (define p0 (lambda () 0)) " + " ".join(
+    f"(define p{k} (lambda () (cond ((p{k - 1}) 0) (else (p{k - 1})))))" for k in range(1, 41)) + " (p40))\n"
+LINKED = ["(list (quote (café ünï ✓ 𝄞 a%b x#y&z=1?))\n      (quote (a  b))\t(+ 1 2))\n",
+          "(quote x)",  # no line end after it, so nothing after the banner
+          "(quote (a b))\r\n"]
+MARKUP = ["(print <img src=x onerror=alert(1)>)\n",
+          "(begin (print (quote <img/src/onerror=alert)) (print (list 1)) (print (quote >)))\n"]
+TYPED = "(begin\n  (define größe (quote (ñ 1)))\n  (list größe (quote (x . y))))\n"
+
+
+def link(text):
+    """The #program= fragment, encoded as encodeURIComponent does."""
+    return "#program=" + urllib.parse.quote(text, safe="!~*'()")
+
+
+def command_line(interpreter, text):
+    done = subprocess.run([interpreter], input=text.encode(), stdout=subprocess.PIPE, timeout=60)
+    return done.stdout.decode("utf-8", "replace"), str(done.returncode)
+
+
+def recorded(example):
+    status = example.with_suffix(".status")
+    return example.with_suffix(".out").read_text(encoding="utf-8"), status.read_text().strip() if status.exists() else "0"
+
+
+class Site:
+    """The folder on a local HTTP server, seen by a fresh headless Chromium."""
+
+    def __init__(self, folder):
+        policy = re.search(r'"Content-Security-Policy" content="([^"]+)"', (folder / "index.html").read_text()).group(1)
+
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def end_headers(self):
+                self.send_header("Content-Security-Policy", policy)
+                super().end_headers()
+
+            def log_message(self, *arguments):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.address = f"http://127.0.0.1:{self.server.server_port}/index.html"
+        self.profile = tempfile.TemporaryDirectory()
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in FLAGS + [f"--user-data-dir={self.profile.name}"]:
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+    def close(self):
+        self.driver.quit()
+        self.server.shutdown()
+        self.profile.cleanup()
+
+    def cpu_seconds(self):
+        """Processor time used so far by the browser's processes, which all
+        carry its profile folder on their command line."""
+        ticks = 0
+        for stat in pathlib.Path("/proc").glob("[0-9]*/stat"):
+            try:
+                if self.profile.name.encode() in (stat.parent / "cmdline").read_bytes():
+                    ticks += sum(map(int, stat.read_text().rsplit(")", 1)[1].split()[11:13]))  # user, system
+            except OSError:
+                pass  # ended meanwhile
+        return ticks / os.sysconf("SC_CLK_TCK")
+
+    def text(self, element_id):
+        return self.driver.execute_script(f"return document.getElementById('{element_id}').textContent")
+
+    def click(self, element_id):
+        return self.driver.find_element(By.ID, element_id).click
+
+    def choose(self, name):
+        return lambda: Select(self.driver.find_element(By.ID, "examples")).select_by_value(name)
+
+    def open(self, fragment=""):
+        self.driver.get("about:blank")
+        self.driver.get(self.address + fragment)
+
+    def result(self, start, seconds=60):
+        """Calls start() and waits for the run it starts: (output, status or how it ended)."""
+        self.driver.execute_script("document.getElementById('status').textContent = ''")
+        start()
+        try:
+            WebDriverWait(self.driver, seconds, poll_frequency=0.05).until(
+                lambda _: self.text("status") or self.text("state").startswith(("The interpreter", "Stopped")))
+        except TimeoutException:
+            return self.text("output"), f"no status within {seconds} s ({self.text('state')})"
+        return self.text("output"), self.text("status") or self.text("state")
+
+
+def compare(problems, what, got, expected):
+    if got != expected:
+        at = next((i for i, (a, b) in enumerate(zip(*(pair[0] for pair in (got, expected)))) if a != b),
+                  min(len(got[0]), len(expected[0])))
+        problems.append(f"{what}: status {got[1]!r}, expected {expected[1]!r}; from character {at}, output"
+                        f" {got[0][at:at + 60]!r}, expected {expected[0][at:at + 60]!r}")
+
+
+def check_page(site, interpreter, problems):
+    # All examples on one page: a run that leaked into the next would show
+    # (rebind redefines car, which later examples use).
+    site.open()
+    for example in sorted(EXAMPLES.glob("*.scm")):
+        compare(problems, f"example {example.stem}", site.result(site.choose(example.stem)), recorded(example))
+
+    for program in LINKED + MARKUP:
+        what = f"link to {program!r}"
+        compare(problems, what, site.result(lambda: site.open(link(program))), command_line(interpreter, program))
+        # The editor shows the program; as a textarea does, with LF line ends.
+        if site.driver.execute_script("return document.getElementById('program').value") != program.replace("\r\n", "\n"):
+            problems.append(f"{what}: the editor holds something else")
+        if site.driver.find_element(By.ID, "share").get_attribute("href") != site.address + link(program):
+            problems.append(f"{what}: the Share link differs")
+        if site.driver.execute_script("return document.querySelectorAll('img, #output *').length"):
+            problems.append(f"{what}: its text became markup")
+        try:
+            site.driver.switch_to.alert.dismiss()
+            problems.append(f"{what}: a script from it ran")
+        except NoAlertPresentException:
+            pass
+
+    site.driver.find_element(By.ID, "program").clear()
+    site.driver.find_element(By.ID, "program").send_keys(TYPED)
+    expected = command_line(interpreter, TYPED)
+    ctrl_enter = ActionChains(site.driver).key_down(Keys.CONTROL).send_keys(Keys.ENTER).key_up(Keys.CONTROL)
+    compare(problems, "typed, Ctrl+Enter", site.result(ctrl_enter.perform), expected)
+    compare(problems, "typed, Share link", site.result(site.click("share")), expected)
+    compare(problems, "typed, Share link reloaded", site.result(site.driver.refresh), expected)
+    if site.driver.current_url != site.address + link(TYPED):
+        problems.append(f"the Share link of a typed program led to {site.driver.current_url!r}")
+
+    site.open(link(ENDLESS))
+    time.sleep(1.5)
+    if site.text("status") or site.text("state") != "Running…":
+        problems.append(f"an endless program ended by itself: {site.text('state')!r}")
+    output, state = site.result(site.click("stop"), seconds=5)
+    if state != "Stopped." or not output.startswith("Vellumark\n\nIn:   (begin (define p0 ") or "Out:" in output:
+        problems.append(f"Stop: {state!r}, output {output[:60]!r}")
+    time.sleep(3)  # Chromium gives a busy worker two seconds before it ends it by force.
+    before = site.cpu_seconds()
+    time.sleep(1)
+    if site.cpu_seconds() - before > 0.25:
+        problems.append(f"after Stop the browser still used {site.cpu_seconds() - before:.2f} s of processor time in 1 s")
+    compare(problems, "a run after Stop", site.result(site.choose("square")), recorded(EXAMPLES / "square.scm"))
+
+
+def check_deep(site, problems):
+    site.open()
+    for case in (large.a_million_nested_calls, large.append_two_long_lists, large.recursion_without_end):
+        source, expected, status = case()
+        started = time.monotonic()
+        got = site.result(lambda: site.driver.execute_script(
+            "const editor = document.getElementById('program');"
+            "editor.value = arguments[0];"
+            "editor.dispatchEvent(new Event('input'));"
+            "document.getElementById('run').click();", source + "\n"), seconds=120)
+        compare(problems, case.__name__, got, (large.BANNER.decode() + expected, str(status)))
+        if case is large.recursion_without_end and time.monotonic() - started > 10:
+            problems.append(f"{case.__name__}: ended after {time.monotonic() - started:.1f} s, more than 10")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("site", type=pathlib.Path)
+    parser.add_argument("interpreter")
+    parser.add_argument("group", choices=("page", "deep"))
+    parser.add_argument("--screenshot", type=pathlib.Path, help="save the page after the table example here")
+    arguments = parser.parse_args()
+    site = Site(arguments.site)
+    problems = []
+    try:
+        if arguments.group == "page":
+            check_page(site, arguments.interpreter, problems)
+        else:
+            check_deep(site, problems)
+        if arguments.screenshot:
+            site.open()
+            site.result(site.choose("table"))
+            site.driver.save_screenshot(str(arguments.screenshot))
+        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
+                     if entry["level"] == "SEVERE"]
+    finally:
+        site.close()
+    for problem in problems:
+        print(f"FAIL {problem}")
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    sys.exit(1 if problems else 0)
+
+
+if __name__ == "__main__":
+    main()

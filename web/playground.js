@@ -1,0 +1,150 @@
+// The playground page: an editor, the example menu, Run and Stop, the output
+// pane, the exit status and a link that shares the program.
+//
+// Every run gets a Web Worker of its own (worker.js) with a fresh interpreter
+// in it, so no run sees another's definitions, a long run never holds up the
+// page, and Stop only has to end the worker. Program text and output are only
+// ever handled as text: a link may carry anyone's program.
+'use strict';
+
+const editor = document.getElementById('program');
+const menu = document.getElementById('examples');
+const runButton = document.getElementById('run');
+const stopButton = document.getElementById('stop');
+const shareLink = document.getElementById('share');
+const output = document.getElementById('output');
+const exitStatus = document.getElementById('status');
+const state = document.getElementById('state');
+
+// Beyond this much output the page itself would run out of memory, so the run
+// is stopped there instead.
+const outputLimit = 64 << 20;
+const showAfterMilliseconds = 50;
+
+// The exact standard input of the next run. It is the editor's text once that
+// has been edited; until then it is the text from the link or the example,
+// which may hold carriage returns that a textarea's value would drop.
+let source = '';
+let worker = null;
+// Shows what the current run wrote that is not shown yet.
+let showOutput = () => {};
+let examples = [];
+let linked = false;
+
+function setSource(text) {
+  source = text;
+  editor.value = text;
+  shareLink.href = '#program=' + encodeURIComponent(text);
+}
+
+function finish(message) {
+  showOutput();
+  showOutput = () => {};
+  if (worker) worker.terminate();
+  worker = null;
+  stopButton.disabled = true;
+  state.textContent = message;
+}
+
+function run() {
+  finish('Running…');
+  output.textContent = '';
+  exitStatus.textContent = '';
+  stopButton.disabled = false;
+  const started = performance.now();
+  const decoder = new TextDecoder();
+  let written = 0;
+  // Output arrives a line at a time and is shown at most every 50 ms, one text
+  // node each time, so that a long output does not slow the page down.
+  let pending = '';
+  let timer = 0;
+  showOutput = () => {
+    clearTimeout(timer);
+    timer = 0;
+    // append() with a string adds a text node: output is never markup.
+    if (pending) output.append(pending);
+    pending = '';
+  };
+  const current = new Worker('worker.js');
+  worker = current;
+  current.onmessage = ({data}) => {
+    if (current !== worker) return;
+    if (data.output) {
+      written += data.output.length;
+      pending += decoder.decode(data.output, {stream: true});
+      if (!timer) timer = setTimeout(showOutput, showAfterMilliseconds);
+      if (written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
+    } else if ('status' in data) {
+      pending += decoder.decode();
+      exitStatus.textContent = String(data.status);
+      finish(`Finished in ${((performance.now() - started) / 1000).toFixed(2)} s.`);
+    } else if ('crash' in data) {
+      pending += decoder.decode();
+      finish(`The interpreter failed: ${data.crash}`);
+    }
+  };
+  current.onerror = (event) => {
+    event.preventDefault();
+    if (current === worker) finish(`The interpreter failed: ${event.message || 'it could not be loaded'}`);
+  };
+  current.postMessage(new TextEncoder().encode(source));
+}
+
+// Opens a #program= link: its program goes into the editor and runs at once.
+function openLink() {
+  const prefix = '#program=';
+  if (!location.hash.startsWith(prefix)) return false;
+  linked = true;
+  try {
+    setSource(decodeURIComponent(location.hash.slice(prefix.length)));
+  } catch {
+    state.textContent = 'The program in this link is not validly encoded.';
+    return true;
+  }
+  run();
+  return true;
+}
+
+function chooseExample() {
+  const example = examples.find((candidate) => candidate.name === menu.value);
+  if (!example) return;
+  setSource(example.program);
+  run();
+}
+
+async function loadExamples() {
+  const response = await fetch('examples.json');
+  examples = await response.json();
+  for (const example of examples) {
+    const option = document.createElement('option');
+    option.value = example.name;
+    option.textContent = `${example.name}: ${example.description}`;
+    menu.append(option);
+  }
+  if (!linked && !editor.value && examples.length > 0) setSource(examples[0].program);
+}
+
+editor.addEventListener('input', () => {
+  source = editor.value;
+  shareLink.href = '#program=' + encodeURIComponent(source);
+});
+document.addEventListener('keydown', (event) => {
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
+    event.preventDefault();
+    run();
+  }
+});
+runButton.addEventListener('click', run);
+stopButton.addEventListener('click', () => finish('Stopped.'));
+menu.addEventListener('change', chooseExample);
+// Following the link to the program already shown changes no address, so it
+// runs the program here instead.
+shareLink.addEventListener('click', () => {
+  if (shareLink.href === location.href) run();
+});
+window.addEventListener('hashchange', openLink);
+
+if (!openLink()) state.textContent = 'Write an expression or choose an example, then Run.';
+loadExamples().catch((error) => {
+  state.textContent = `The examples could not be loaded: ${error.message}`;
+});
