@@ -43,7 +43,7 @@ class ChunkedStack {
   // making it if the stack has never been this large.
   void nextChunk() {
     if (begin_ != nullptr) ++current_;
-    if (current_ == chunks_.size()) chunks_.push_back(std::make_unique_for_overwrite<T[]>(chunkSize));
+    if (current_ == chunks_.size()) chunks_.push_back(std::unique_ptr<T[]>(new T[chunkSize]));
     begin_ = top_ = chunks_[current_].get();
     end_ = begin_ + chunkSize;
   }

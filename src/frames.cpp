@@ -9,7 +9,7 @@ void EvaluationStack::tooDeep() { fail("Error: recursion too deep."); }
 void ValueStack::grow() {
   const std::size_t used = size();
   const std::size_t capacity = std::max<std::size_t>(1024, 2 * used);
-  auto larger = std::make_unique_for_overwrite<Item*[]>(capacity);
+  std::unique_ptr<Item*[]> larger(new Item*[capacity]);
   std::copy(bottom_.get(), top_, larger.get());
   bottom_ = std::move(larger);
   top_ = bottom_.get() + used;

@@ -37,6 +37,7 @@ from selenium.webdriver.support.select import Select
 from selenium.webdriver.support.wait import WebDriverWait
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import harness  # noqa: E402
 import large  # noqa: E402
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
@@ -203,7 +204,7 @@ def check_deep(site, problems):
             "editor.value = arguments[0];"
             "editor.dispatchEvent(new Event('input'));"
             "document.getElementById('run').click();", source + "\n"), seconds=120)
-        compare(problems, case.__name__, got, (large.BANNER.decode() + expected, str(status)))
+        compare(problems, case.__name__, got, (harness.BANNER.decode() + expected, str(status)))
         if case is large.recursion_without_end and time.monotonic() - started > 10:
             problems.append(f"{case.__name__}: ended after {time.monotonic() - started:.1f} s, more than 10")
 
