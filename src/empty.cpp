@@ -12,4 +12,3 @@ Empty* Empty::create() {
 void Empty::print(std::ostream& os) const { write(os, "()"); }
 
 bool Empty::isEmpty() const { return true; }
-

@@ -12,4 +12,3 @@ False* False::create() {
 void False::print(std::ostream& os) const { write(os, "#f"); }
 
 bool False::isFalse() const { return true; }
-

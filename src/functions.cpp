@@ -26,16 +26,18 @@ EvaluationStack frames;
 // why that is sound.
 ValueStack valueStack;
 
-// The parts of a list in the program. Lists that evaluation made may hold no
+// The parts of a list of the program. A list that evaluation made may hold no
 // value anywhere, so each part is checked before it is read.
 Item* first(Item* list) { return need(list)->getCar(); }
 Item* rest(Item* list) { return need(list)->getCdr(); }
+Item* second(Item* list) { return first(rest(list)); }
+Item* third(Item* list) { return second(rest(list)); }
 bool atEnd(Item* list) { return need(list)->isEmpty(); }
 
 // The walk along a list of the program: false at its end, otherwise its first
 // element in `element`, with `list` moved on to the rest. It reads and fails
 // as atEnd, first and rest would one after another, but asks each cell its
-// kind once, which counts in the loops that every call runs through.
+// kind once, which counts in the loop that every call runs through.
 bool takeFirst(Item*& list, Item*& element) {
   if (need(list)->isCons()) {
     const auto& cell = static_cast<const Cons&>(*list);
@@ -47,29 +49,16 @@ bool takeFirst(Item*& list, Item*& element) {
   failGetCar();
 }
 
-}  // namespace
-
-Item* Operands::list() const {
-  ListBuilder list;
-  for (Item* operand : *this) list.add(operand);
-  return list.finish(getEmpty());
-}
-
-// The evaluation loop. Each turn either evaluates the expression at hand
-// (an atom at once, a pair through evalCons) or hands the value at hand to
-// the newest frame, until the frames this call began with are all that is
-// left. It may run inside another such loop: it stops at its own bottom.
-namespace {
-
+// The halves of the rules that take a value when it comes.
 Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting);
 Step condTested(Item* clauses, Item* test);
+Item* bindDefinition(Item* name, Operands values);
 void unbind(std::uint32_t count);
 
+// Hands `value` to the newest frame: the rule that pushed it goes on.
 Step resume(Frame& frame, Item* value) {
   frames.settle();
   switch (frame.awaiting) {
-    case Awaiting::result:
-      break;
     case Awaiting::procedure: {
       Item* arguments = frame.list;
       frames.pop();
@@ -88,12 +77,24 @@ Step resume(Frame& frame, Item* value) {
       unbind(frame.count);
       frames.pop();
       return Step::value(value);
+    case Awaiting::result:
+      break;
   }
   return Step::value(value);
 }
 
 }  // namespace
 
+Item* Operands::list() const {
+  ListBuilder list;
+  for (Item* operand : *this) list.add(operand);
+  return list.finish(getEmpty());
+}
+
+// The evaluation loop. Each turn evaluates the expression at hand (an atom at
+// once, a pair through evalCons) or hands the value at hand to the newest
+// frame, until the value reaches the frame this call began with. It may run
+// inside another such loop, since it stops at its own frame.
 Item* evaluateFully(Item* expression) {
   frames.push(nullptr, 0, Awaiting::result);
   Step step = Step::evaluate(expression);
@@ -108,11 +109,12 @@ Item* evaluateFully(Item* expression) {
       // An atom is its own value, or, for a symbol, its binding's.
       step = Step::value(form->evaluate());
     }
-    if (frames.top().awaiting == Awaiting::result) {
+    Frame& frame = frames.top();
+    if (frame.awaiting == Awaiting::result) {
       frames.pop();
       return step.item();
     }
-    step = resume(frames.top(), step.item());
+    step = resume(frame, step.item());
   }
 }
 
@@ -154,8 +156,6 @@ Step evaluateList(Item* expressions, Awaiting then, Item* head) {
 
 namespace {
 
-Item* bindDefinition(Item* name, Operands values);
-
 // evaluateList's loop: evaluates `expressions` first to last onto the value
 // stack, where the values gathered so far begin at `start` + 1, then hands
 // them all to whoever asked for them. An atom's value goes straight in; an
@@ -182,11 +182,8 @@ Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* 
   return Step::value(result);
 }
 
-}  // namespace
-
 // The built-ins that fit in a line or two. They are named after the built-in
 // they are, so as not to be taken for the value classes' own operations.
-namespace {
 
 Item* builtinPrint(Operands operands) {
   Item* value = operands.first();
@@ -208,9 +205,9 @@ Item* builtinCons(Operands operands) {
   return new Cons(operands.first(), second);
 }
 
-Item* builtinCar(Operands operands) { return need(operands.first())->getCar(); }
+Item* builtinCar(Operands operands) { return operands.firstValue()->getCar(); }
 
-Item* builtinCdr(Operands operands) { return need(operands.first())->getCdr(); }
+Item* builtinCdr(Operands operands) { return operands.firstValue()->getCdr(); }
 
 using Builtin = Item* (*)(Operands operands);
 
@@ -264,16 +261,17 @@ Step cond(Item* clauses) {
   // The last clause is taken without looking at its test.
   const bool last = atEnd(rest(clauses));
   Item* clause = first(clauses);
-  if (last) return Step::evaluate(need(first(rest(clause))));
+  if (last) return Step::evaluate(second(clause));
+  const Step test = Step::evaluate(first(clause));
   frames.push(clauses, 0, Awaiting::clauseTest);
-  return Step::evaluate(need(first(clause)));
+  return test;
 }
 
 namespace {
 
 // The test of the first of `clauses` gave `test`: only #t chooses the clause.
 Step condTested(Item* clauses, Item* test) {
-  if (need(test)->isTrue()) return Step::evaluate(need(first(rest(first(clauses)))));
+  if (need(test)->isTrue()) return Step::evaluate(second(first(clauses)));
   return cond(rest(clauses));
 }
 
@@ -303,7 +301,7 @@ Item* bindDefinition(Item* name, Operands values) {
 Step lambda(Item* procedure, Item* arguments) {
   Stack& stack = *Environment::getInstance();
   std::uint32_t pushed = 0;
-  Item* parameters = first(rest(procedure));
+  Item* parameters = second(procedure);
   while (arguments != getEmpty()) {
     Item* argument = first(arguments);
     Item* parameter = first(parameters);
@@ -312,7 +310,7 @@ Step lambda(Item* procedure, Item* arguments) {
     arguments = rest(arguments);
     ++pushed;
   }
-  Item* body = need(first(rest(rest(procedure))));
+  const Step body = Step::evaluate(third(procedure));
   // A call that bound nothing has nothing to undo after its body, so it keeps
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
@@ -320,7 +318,7 @@ Step lambda(Item* procedure, Item* arguments) {
   } else {
     frames.enterBareCall();
   }
-  return Step::evaluate(body);
+  return body;
 }
 
 namespace {
@@ -336,27 +334,27 @@ void unbind(std::uint32_t count) {
 
 int add(Operands operands) {
   int sum = 0;
-  for (; !operands.atEnd(); operands = operands.rest()) sum = wrappingAdd(sum, need(operands.first())->getInt());
+  for (; !operands.atEnd(); operands = operands.rest()) sum = wrappingAdd(sum, operands.firstValue()->getInt());
   return sum;
 }
 
 int sub(Operands operands) {
   if (operands.atEnd()) return 0;
-  const int minuend = need(operands.first())->getInt();
+  const int minuend = operands.firstValue()->getInt();
   return wrappingSub(minuend, add(operands.rest()));
 }
 
 int mul(Operands operands) {
   int product = 1;
   for (; !operands.atEnd(); operands = operands.rest()) {
-    product = wrappingMul(product, need(operands.first())->getInt());
+    product = wrappingMul(product, operands.firstValue()->getInt());
   }
   return product;
 }
 
 int div(Operands operands) {
   if (operands.atEnd()) return 1;
-  const int dividend = need(operands.first())->getInt();
+  const int dividend = operands.firstValue()->getInt();
   // Divided by the product of all the others at once, not one after another.
   const int divisor = mul(operands.rest());
   if (divisor == 0) fail("Error: division by zero.");
@@ -369,8 +367,8 @@ Item* lessThan(Operands operands) {
   // Operands after the first pair that is not increasing are never read, so
   // (< 2 1 (quote a)) is #f rather than a type error.
   while (!operands.atEnd() && !operands.rest().atEnd()) {
-    const int left = need(operands.first())->getInt();
-    const int right = need(operands.rest().first())->getInt();
+    const int left = operands.firstValue()->getInt();
+    const int right = operands.rest().firstValue()->getInt();
     if (!(left < right)) return getFalse();
     operands = operands.rest();
   }
@@ -379,12 +377,12 @@ Item* lessThan(Operands operands) {
 
 Item* notTrue(Operands operands) {
   if (operands.atEnd()) return getFalse();
-  return need(operands.first())->isTrue() ? getFalse() : getTrue();
+  return operands.firstValue()->isTrue() ? getFalse() : getTrue();
 }
 
 Item* isNull(Operands operands) {
   if (operands.atEnd()) return getFalse();
-  return need(operands.first())->isEmpty() ? getTrue() : getFalse();
+  return operands.firstValue()->isEmpty() ? getTrue() : getFalse();
 }
 
 Item* appendTwo(Item* front, Item* back) {

@@ -16,12 +16,13 @@
 #include "item.h"
 
 // What a rule decides: the value of its form, or the expression whose value
-// comes next (any frame that must resume afterwards is already pushed).
+// comes next (any frame that must resume afterwards is already pushed). Rules
+// read what they need before they push a frame.
 class Step {
  public:
   static Step value(Item* value) { return {value, false}; }
-  // `expression` must be a value; the rules check with need() first.
-  static Step evaluate(Item* expression) { return {expression, true}; }
+  // Evaluating no value fails as every read of it does.
+  static Step evaluate(Item* expression) { return {need(expression), true}; }
 
   bool evaluates() const { return evaluates_; }
   Item* item() const { return item_; }
@@ -45,6 +46,8 @@ class Operands {
     if (atEnd()) failGetCar();
     return *begin_;
   }
+  // The first operand, which must be a value.
+  Item* firstValue() const { return need(first()); }
   Operands rest() const {
     if (atEnd()) failGetCdr();
     return {begin_ + 1, end_};

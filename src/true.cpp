@@ -12,4 +12,3 @@ True* True::create() {
 void True::print(std::ostream& os) const { write(os, "#t"); }
 
 bool True::isTrue() const { return true; }
-
