@@ -137,14 +137,15 @@ Step evalCons(Item* head, Item* operands) {
     frames.push(operands, 0, Awaiting::procedure);
     return Step::evaluate(head);
   }
-  const std::size_t name = static_cast<const Symbol*>(head)->id();
+  const auto& symbol = static_cast<const Symbol&>(*head);
+  const std::size_t name = symbol.id();
   if (name == quoteId) return Step::value(first(operands));
   if (name == condId) return cond(operands);
   if (name == defineId) return define(operands);
   if (name == lambdaId) return Step::value(new Cons(head, operands));
   // A binding under a built-in's name takes precedence over the built-in; only
   // a name with no binding at all reaches the built-ins.
-  if (Item* procedure = head->evaluate()) return lambda(procedure, operands);
+  if (Item* procedure = Environment::getInstance()->lookup(symbol)) return lambda(procedure, operands);
   return evaluateList(operands, Awaiting::operand, head);
 }
 
