@@ -38,9 +38,10 @@ class Item {
   virtual bool isFalse() const;
   virtual bool isCons() const;
 
-  // Values live in the arena, not on the general heap.
+  // Values live in the arena, not on the general heap, and stay there until
+  // the run ends; deleting one gives nothing back.
   static void* operator new(std::size_t size) { return arena::allocate(size); }
-  static void operator delete(void* storage, std::size_t size) noexcept { arena::release(storage, size); }
+  static void operator delete(void* /*storage*/) noexcept {}
 };
 
 // Writes the printed form of `value`; nothing before or after it.

@@ -1,6 +1,6 @@
 // What golden cases cannot reach: the value tree's predicates on every kind
 // of value, printing values the reader never makes, the sharing of integers
-// and symbols, and the storage beneath values and frames.
+// and symbols, and the storage beneath values and stacks.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -118,13 +118,6 @@ TEST(ChunkedStack, KeepsItsElementsAcrossChunks) {
   stack.push(7);
   EXPECT_EQ(stack.top(), 7U);
   EXPECT_EQ(&stack[0], bottom);
-}
-
-TEST(Arena, ReleasedStorageIsReusedOnlyForTheSameSize) {
-  void* cell = arena::allocate(24);
-  arena::release(cell, 24);
-  EXPECT_NE(arena::allocate(16), cell);
-  EXPECT_EQ(arena::allocate(24), cell);
 }
 
 TEST(Arena, EveryValueIsPointerAligned) {
