@@ -2,10 +2,10 @@
 """Runs the interpreter on inputs too large to check in, built here at run time.
 
 Each case makes its input, runs the interpreter once and compares the whole
-output and the exit status, as a golden case does. They prove that length and
-depth are bounded by memory alone: long lists and deep nesting are read,
-echoed, evaluated and printed, and deep recursion runs or stops with an error
-line instead of a crash.
+output and the exit status, as a golden case does. They prove that the length
+of data is bounded by memory alone and the depth of evaluation by its stated
+bound: long lists and deep nesting are read, echoed, evaluated and printed,
+deep recursion runs, and evaluation past the bound stops with an error line.
 
 Usage: large.py INTERPRETER CASE     (CASE "list" prints the case names)
 """
