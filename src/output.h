@@ -19,6 +19,12 @@ inline void put(std::ostream& os, char c) {
 }
 
 inline void write(std::ostream& os, std::string_view text) {
+  // Most atoms are a few characters long, and the buffer's inline put costs
+  // less for those than a call to its block write.
+  if (text.size() <= 4) {
+    for (const char c : text) put(os, c);
+    return;
+  }
   const auto size = static_cast<std::streamsize>(text.size());
   if (os.rdbuf()->sputn(text.data(), size) != size) os.setstate(std::ios_base::badbit);
 }
