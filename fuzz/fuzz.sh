@@ -14,20 +14,20 @@ findings=$root/fuzz/findings
 
 command -v afl-fuzz >/dev/null || { echo "afl-fuzz not found: apt-get install afl++" >&2; exit 1; }
 
-flags="-DVELLUMARK_WORK_LIMIT=2000000 -DVELLUMARK_STACK_MIB=64"
-# Two instances share the findings: the main one under both sanitizers, and a
-# second, several times faster, under UndefinedBehaviorSanitizer alone, which
-# still catches every crash as a signal.
+# Two instances share the findings: the main one, built by the fuzz preset
+# under both sanitizers, and a second, several times faster, under
+# UndefinedBehaviorSanitizer alone, which still catches every crash as a signal.
+# Each is configured afresh, so that a tree left by an older configuration
+# cannot keep flags the preset no longer sets.
 configure() {
-  local dir=$1 sanitizers=$2
-  cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=afl-clang-fast++ \
-    -DVELLUMARK_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags -fsanitize=$sanitizers -fno-sanitize-recover=all" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=$sanitizers" >/dev/null
+  local dir=$1
+  shift
+  cmake -S "$root" --preset fuzz --fresh -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j2 >/dev/null
 }
 export AFL_QUIET=1
-configure "$build/main" address,undefined
-configure "$build/fast" undefined
+configure "$build/main"
+configure "$build/fast" -DVELLUMARK_SANITIZE=undefined
 
 rm -rf "$build/seeds"
 python3 "$root/fuzz/seeds.py" "$build/seeds" $(find "$root/tests/golden" -name '*.case' | sort)

@@ -2,8 +2,9 @@
 // program that hangs from one that is merely long: a few dozen input bytes
 // can ask for exponential work (a recursion that calls itself twice, a value
 // that doubles with every definition), which is correct behaviour, not a
-// hang. Building with -DVELLUMARK_WORK_LIMIT=N ends such runs after N steps of
-// evaluation, allocation or printing; without it every call below compiles to nothing.
+// hang. Configuring with -DVELLUMARK_WORK_LIMIT=N (the fuzz preset does) ends
+// such runs after N steps of evaluation, allocation or printing; in every other
+// build each call below compiles to nothing.
 #pragma once
 
 #ifdef VELLUMARK_WORK_LIMIT

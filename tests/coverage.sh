@@ -8,6 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 command -v gcovr >/dev/null || { echo "gcovr not found: apt-get install gcovr" >&2; exit 1; }
 find build/coverage -name '*.gcda' -delete 2>/dev/null || true
-cmake --workflow --preset coverage
+# Configured afresh, so that an older tree cannot keep flags the preset no longer sets.
+cmake --workflow --preset coverage --fresh
 gcovr --root "$root" --filter "$root/src/" --object-directory "$root/build/coverage" \
   --print-summary --fail-under-line "$floor" --txt - 
