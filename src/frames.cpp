@@ -1,17 +1,33 @@
 #include "frames.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 
 #include "fail.h"
 
 void EvaluationStack::tooDeep() { fail("Error: recursion too deep."); }
 
+ValueStack::~ValueStack() {
+  if (bottom_ != nullptr) munmap(bottom_, static_cast<std::size_t>(end_ - bottom_) * sizeof(Item*));
+}
+
 void ValueStack::grow() {
   const std::size_t used = size();
-  const std::size_t capacity = std::max<std::size_t>(1024, 2 * used);
-  std::unique_ptr<Item*[]> larger(new Item*[capacity]);
-  std::copy(bottom_.get(), top_, larger.get());
-  bottom_ = std::move(larger);
-  top_ = bottom_.get() + used;
-  end_ = bottom_.get() + capacity;
+  const std::size_t oldBytes = static_cast<std::size_t>(end_ - bottom_) * sizeof(Item*);
+  const std::size_t bytes = std::max<std::size_t>(std::size_t{64} << 10, 2 * oldBytes);
+  // Where the system can move a mapping, growing costs neither a copy nor
+  // touching the old pages again; elsewhere the values are copied over.
+  void* grown = bottom_ == nullptr ? MAP_FAILED : mremap(bottom_, oldBytes, bytes, MREMAP_MAYMOVE);
+  if (grown == MAP_FAILED) {
+    grown = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (grown == MAP_FAILED) fail("Error: out of memory.");
+    if (bottom_ != nullptr) {
+      std::copy(bottom_, top_, static_cast<Item**>(grown));
+      munmap(bottom_, oldBytes);
+    }
+  }
+  bottom_ = static_cast<Item**>(grown);
+  top_ = bottom_ + used;
+  end_ = bottom_ + bytes / sizeof(Item*);
 }

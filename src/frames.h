@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <memory>
 
 #include "chunked.h"
 #include "item.h"
@@ -102,10 +101,15 @@ class EvaluationStack {
 // move them.
 class ValueStack {
  public:
-  std::size_t size() const { return static_cast<std::size_t>(top_ - bottom_.get()); }
+  ValueStack() = default;
+  ValueStack(const ValueStack&) = delete;
+  ValueStack& operator=(const ValueStack&) = delete;
+  ~ValueStack();
+
+  std::size_t size() const { return static_cast<std::size_t>(top_ - bottom_); }
   Item* at(std::size_t index) const { return bottom_[index]; }
   // The values from `index` on, up to the top.
-  Item* const* from(std::size_t index) const { return bottom_.get() + index; }
+  Item* const* from(std::size_t index) const { return bottom_ + index; }
   Item* const* end() const { return top_; }
 
   void push(Item* value) {
@@ -113,12 +117,14 @@ class ValueStack {
     *top_++ = value;
   }
   // Drops every value from `size` on.
-  void truncate(std::size_t size) { top_ = bottom_.get() + size; }
+  void truncate(std::size_t size) { top_ = bottom_ + size; }
 
  private:
+  // Doubles the room, keeping the values. Ends the run with "Error: out of
+  // memory." when no more memory can be had.
   void grow();
 
-  std::unique_ptr<Item*[]> bottom_;
+  Item** bottom_ = nullptr;
   Item** top_ = nullptr;
   Item** end_ = nullptr;
 };
