@@ -138,8 +138,9 @@ struct WalkResult {
 WalkResult walk(const std::vector<Entry>& entries, const std::string& name) {
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     if (entry->name == nullptr || !isSymbol(*entry->name)) return {Walk::fails};
-    if (entry->name->getString() == name)
+    if (entry->name->getString() == name) {
       return entry->hasValue ? WalkResult{Walk::value, entry->value} : WalkResult{Walk::fails};
+    }
   }
   return {Walk::none};
 }
