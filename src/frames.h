@@ -25,6 +25,9 @@ enum class Awaiting : std::uint8_t {
   // operands still to evaluate; the value stack holds, from `count` on, the
   // call's head and then the values so far.
   operand,
+  // Likewise for a call of "begin", which reads no operand but its last: only
+  // the newest value is kept.
+  lastOperand,
   // Likewise for the expressions of a define, with its name at `count`.
   definitionValue,
   // The value of a procedure's body, after which the `count` bindings that

@@ -70,6 +70,7 @@ Step resume(Frame& frame, Item* value) {
       return condTested(clauses, value);
     }
     case Awaiting::operand:
+    case Awaiting::lastOperand:
     case Awaiting::definitionValue:
       valueStack.push(value);
       return gatherOperands(frame.list, frame.awaiting, frame.count, &frame);
@@ -125,6 +126,7 @@ const std::size_t quoteId = Symbol::idOf("quote");
 const std::size_t condId = Symbol::idOf("cond");
 const std::size_t defineId = Symbol::idOf("define");
 const std::size_t lambdaId = Symbol::idOf("lambda");
+const std::size_t beginId = Symbol::idOf("begin");
 
 }  // namespace
 
@@ -146,7 +148,7 @@ Step evalCons(Item* head, Item* operands) {
   // A binding under a built-in's name takes precedence over the built-in; only
   // a name with no binding at all reaches the built-ins.
   if (Item* procedure = Environment::getInstance()->lookup(symbol)) return lambda(procedure, operands);
-  return evaluateList(operands, Awaiting::operand, head);
+  return evaluateList(operands, name == beginId ? Awaiting::lastOperand : Awaiting::operand, head);
 }
 
 Step evaluateList(Item* expressions, Awaiting then, Item* head) {
@@ -165,6 +167,8 @@ namespace {
 Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting) {
   Item* expression = nullptr;
   while (takeFirst(expressions, expression)) {
+    // Once another operand follows, "begin" will never read the one before.
+    if (then == Awaiting::lastOperand) valueStack.truncate(start + 1);
     if (need(expression)->isCons()) {
       if (waiting != nullptr) {
         waiting->list = expressions;
@@ -178,7 +182,7 @@ Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* 
   if (waiting != nullptr) frames.pop();
   const Operands operands(valueStack.from(start + 1), valueStack.end());
   Item* head = valueStack.at(start);
-  Item* result = then == Awaiting::operand ? apply(head, operands) : bindDefinition(head, operands);
+  Item* result = then == Awaiting::definitionValue ? bindDefinition(head, operands) : apply(head, operands);
   valueStack.truncate(start);
   return Step::value(result);
 }
