@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "arena.h"
+
 template <typename T>
 class ChunkedStack {
  public:
@@ -43,8 +45,14 @@ class ChunkedStack {
   // making it if the stack has never been this large.
   void nextChunk() {
     if (begin_ != nullptr) ++current_;
-    if (current_ == chunks_.size()) chunks_.push_back(std::unique_ptr<T[]>(new T[chunkSize]));
-    begin_ = top_ = chunks_[current_].get();
+    if (current_ == chunks_.size()) {
+      // The first chunk, all that most runs need, comes from the heap; deep
+      // runs take the rest from the arena's large blocks, which fill with far
+      // fewer page faults.
+      chunks_.push_back(chunks_.empty() ? (first_ = std::unique_ptr<T[]>(new T[chunkSize])).get()
+                                        : static_cast<T*>(arena::allocate(chunkSize * sizeof(T))));
+    }
+    begin_ = top_ = chunks_[current_];
     end_ = begin_ + chunkSize;
   }
 
@@ -52,11 +60,12 @@ class ChunkedStack {
   // lies in the current chunk.
   void previousChunk() {
     --current_;
-    begin_ = chunks_[current_].get();
+    begin_ = chunks_[current_];
     top_ = end_ = begin_ + chunkSize;
   }
 
-  std::vector<std::unique_ptr<T[]>> chunks_;
+  std::unique_ptr<T[]> first_;
+  std::vector<T*> chunks_;
   std::size_t current_ = 0;  // the chunk that holds the top
   std::size_t size_ = 0;
   T* begin_ = nullptr;
