@@ -27,12 +27,18 @@ starting with "#" are comments. Every run must begin with the banner
 
 Running a case and comparing its output is harness.py's part.
 
-Usage: golden.py INTERPRETER CASE_FILE...
+Usage: golden.py [--preload LIBRARY] INTERPRETER CASE_FILE...
+
+With --preload every case runs with LIBRARY preloaded into the interpreter
+(LD_PRELOAD), and into nothing else; the run first makes sure the dynamic
+loader really loads it there, since a statically linked interpreter would
+ignore it and pass without proving anything.
 """
 
 import os
 import re
 import resource
+import subprocess
 import sys
 
 import harness
@@ -115,8 +121,9 @@ def parse(path):
     return cases
 
 
-def run(interpreter, case):
-    """The problems with one case; none when it passes."""
+def run(interpreter, case, environment=None):
+    """The problems with one case; none when it passes. `environment`, when
+    given, is the interpreter's whole environment."""
     def limit():
         if case.address_space is not None:
             resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
@@ -125,22 +132,39 @@ def run(interpreter, case):
 
     if not case.full:
         return harness.check([interpreter, *case.args], case.stdin, harness.BANNER + case.stdout, case.status,
-                             TIMEOUT_SECONDS, preexec_fn=limit)[0]
+                             TIMEOUT_SECONDS, preexec_fn=limit, env=environment)[0]
     with open("/dev/full", "wb") as full:
         return harness.check([interpreter, *case.args], case.stdin, None, case.status, TIMEOUT_SECONDS,
-                             stdout=full, preexec_fn=limit)[0]
+                             stdout=full, preexec_fn=limit, env=environment)[0]
+
+
+def preloaded(interpreter, library):
+    """The environment that preloads `library` into `interpreter`; Malformed
+    when the dynamic loader would not load it there. Asked to trace, the
+    loader lists what it loads for the program instead of running it."""
+    environment = {**os.environ, "LD_PRELOAD": os.path.abspath(library)}
+    trace = subprocess.run([interpreter], input=b"", capture_output=True,
+                           env={**environment, "LD_TRACE_LOADED_OBJECTS": "1"}).stdout
+    if os.path.abspath(library).encode() not in trace:
+        raise Malformed(f"{interpreter}: {library} is not loaded into it (is it linked statically?)")
+    return environment
 
 
 def main():
-    if len(sys.argv) < 3:
+    arguments = sys.argv[1:]
+    library = None
+    if arguments[:1] == ["--preload"] and len(arguments) > 1:
+        library, arguments = arguments[1], arguments[2:]
+    if len(arguments) < 2:
         sys.exit(__doc__)
-    interpreter, paths = sys.argv[1], sys.argv[2:]
+    interpreter, paths = arguments[0], arguments[1:]
 
     def checks():
         # Every file is read before anything runs, so that a malformed one
         # gives its one line and nothing else.
         cases = [case for path in paths for case in parse(path)]
-        return [harness.report(f"{case.where} {case.title}", run(interpreter, case)) for case in cases]
+        environment = preloaded(interpreter, library) if library else None
+        return [harness.report(f"{case.where} {case.title}", run(interpreter, case, environment)) for case in cases]
 
     harness.main(checks)
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks formatting (clang-format) and the checked-in clang-tidy rules over
-# src/ and the unit tests. Usage: tests/lint.sh BUILD_DIR (with compile_commands.json)
+# src/, the unit tests and the library the preload test builds.
+# Usage: tests/lint.sh BUILD_DIR (with compile_commands.json)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 cd "$root"
-files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/unit/*.cpp' 'fuzz/*.cpp')
+files=$(git ls-files 'src/*.cpp' 'src/*.h' 'tests/unit/*.cpp' 'tests/preload/*.cpp' 'fuzz/*.cpp')
 clang-format --dry-run --Werror $files
 # The release build's link-time optimisation adds a g++ flag that clang does
 # not know; it changes nothing that clang-tidy looks at.
