@@ -27,25 +27,31 @@ EvaluationStack frames;
 ValueStack valueStack;
 
 // The parts of a list of the program. A list that evaluation made may hold no
-// value anywhere, so each part is checked before it is read.
-Item* first(Item* list) { return need(list)->getCar(); }
-Item* rest(Item* list) { return need(list)->getCdr(); }
+// value anywhere, so each part is checked before it is read. A pair is read
+// in place; anything else is asked, and fails as the accessor does.
+Item* first(Item* list) {
+  return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->car() : list->getCar();
+}
+Item* rest(Item* list) {
+  return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->cdr() : list->getCdr();
+}
 Item* second(Item* list) { return first(rest(list)); }
 Item* third(Item* list) { return second(rest(list)); }
-bool atEnd(Item* list) { return need(list)->isEmpty(); }
+// Only the one empty list is empty, so the test is a comparison.
+bool atEnd(Item* list) { return need(list) == getEmpty(); }
 
 // The walk along a list of the program: false at its end, otherwise its first
 // element in `element`, with `list` moved on to the rest. It reads and fails
 // as atEnd, first and rest would one after another, but asks each cell its
 // kind once, which counts in the loop that every call runs through.
 bool takeFirst(Item*& list, Item*& element) {
-  if (need(list)->isCons()) {
+  if (isA<Cons>(*need(list))) {
     const auto& cell = static_cast<const Cons&>(*list);
     element = cell.car();
     list = cell.cdr();
     return true;
   }
-  if (list->isEmpty()) return false;
+  if (list == getEmpty()) return false;
   failGetCar();
 }
 
@@ -102,7 +108,7 @@ Item* evaluateFully(Item* expression) {
   for (;;) {
     if (step.evaluates()) {
       Item* form = step.item();
-      if (form->isCons()) {
+      if (isA<Cons>(*form)) {
         const auto& pair = static_cast<const Cons&>(*form);
         step = evalCons(pair.car(), pair.cdr());
         continue;
@@ -169,7 +175,7 @@ Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* 
   while (takeFirst(expressions, expression)) {
     // Once another operand follows, "begin" will never read the one before.
     if (then == Awaiting::lastOperand) valueStack.truncate(start + 1);
-    if (need(expression)->isCons()) {
+    if (isA<Cons>(*need(expression))) {
       if (waiting != nullptr) {
         waiting->list = expressions;
       } else {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <iosfwd>
 #include <string>
+#include <typeinfo>
 
 #include "arena.h"
 
@@ -43,6 +44,16 @@ class Item {
   static void* operator new(std::size_t size) { return arena::allocate(size); }
   static void operator delete(void* /*storage*/) noexcept {}
 };
+
+// Whether `value` is exactly of the class `Kind`, one of the final value
+// classes, without a virtual call. Each class has exactly one type_info object
+// in the program, so comparing addresses is the whole test; the standard
+// comparison would also compare names character by character when the classes
+// differ, which is most of the time in a loop that looks for pairs.
+template <typename Kind>
+bool isA(const Item& value) {
+  return &typeid(value) == &typeid(Kind);
+}
 
 // Writes the printed form of `value`; nothing before or after it.
 std::ostream& operator<<(std::ostream& os, Item* value);

@@ -40,7 +40,7 @@ class Symbol final : public Item {
 
 // Whether `value` is a symbol. Symbol is final, so its exact type is the whole
 // test.
-inline bool isSymbol(const Item& value) { return typeid(value) == typeid(Symbol); }
+inline bool isSymbol(const Item& value) { return isA<Symbol>(value); }
 
 // `value` as the symbol it must be. Fails as asking it for its name does:
 // "Error: unbound symbol." for no value, and getString's error line for
