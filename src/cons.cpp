@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "budget.h"
+#include "empty.h"
 #include "functions.h"
 #include "output.h"
 
@@ -24,7 +25,7 @@ void Cons::printCdr(std::ostream& os) const {
   const Cons* cell = this;
   for (;;) {
     budget::spend();
-    if (cell->car_->isCons()) {
+    if (isA<Cons>(*cell->car_)) {
       put(os, '(');
       unfinished.push_back(cell);
       cell = static_cast<const Cons*>(cell->car_);
@@ -33,9 +34,9 @@ void Cons::printCdr(std::ostream& os) const {
     cell->car_->print(os);
     for (;;) {
       Item* rest = cell->cdr_;
-      if (rest->isEmpty()) {
+      if (rest == getEmpty()) {
         put(os, ')');
-      } else if (rest->isCons()) {
+      } else if (isA<Cons>(*rest)) {
         put(os, ' ');
         cell = static_cast<const Cons*>(rest);
         break;

@@ -29,12 +29,8 @@ ValueStack valueStack;
 // The parts of a list of the program. A list that evaluation made may hold no
 // value anywhere, so each part is checked before it is read. A pair is read
 // in place; anything else is asked, and fails as the accessor does.
-Item* first(Item* list) {
-  return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->car() : list->getCar();
-}
-Item* rest(Item* list) {
-  return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->cdr() : list->getCdr();
-}
+Item* first(Item* list) { return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->car() : list->getCar(); }
+Item* rest(Item* list) { return isA<Cons>(*need(list)) ? static_cast<const Cons*>(list)->cdr() : list->getCdr(); }
 Item* second(Item* list) { return first(rest(list)); }
 Item* third(Item* list) { return second(rest(list)); }
 // Only the one empty list is empty, so the test is a comparison.

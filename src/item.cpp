@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "budget.h"
+#include "cons.h"
 #include "fail.h"
 #include "output.h"
 
@@ -52,12 +53,13 @@ void checkBound(Item* value) {
   while (!pending.empty()) {
     Item* item = need(pending.back());
     pending.pop_back();
-    while (item->isCons()) {
+    while (isA<Cons>(*item)) {
       budget::spend();
+      const auto& pair = static_cast<const Cons&>(*item);
       // Only nested lists wait on the worklist; a long flat list needs none.
-      Item* element = need(item->getCar());
-      if (element->isCons()) pending.push_back(element);
-      item = need(item->getCdr());
+      Item* element = need(pair.car());
+      if (isA<Cons>(*element)) pending.push_back(element);
+      item = need(pair.cdr());
     }
   }
 }
