@@ -19,7 +19,8 @@ floor of starting any process. A second table says which targets were met.
 Usage:
     bench/run.py [BINARY] [--runs N] [--startup-runs N] [--scale F]
                  [--timeout S] [--only NAME[,NAME...]] [--no-guile]
-                 [--no-chez] [--verbose] [--install-guile] [--install-chez]
+                 [--no-chez] [--before BINARY] [--verbose] [--install-guile]
+                 [--install-chez]
 
     BINARY          the Vellumark executable to measure (default:
                     build/release/vellumark, relative to the repository root,
@@ -36,6 +37,9 @@ Usage:
     --only LIST     run only the named workloads (comma-separated)
     --no-guile      leave Guile out, even when guile is on PATH
     --no-chez       leave Chez Scheme out, even when scheme is on PATH
+    --before BINARY also measure an earlier build of Vellumark, taking turns
+                    with the others, for "before" columns and the targets that
+                    compare with it
     --verbose       also print every single run's time and max RSS
     --install-guile run `apt-get install -y guile-3.0` before measuring
     --install-chez  run `apt-get install -y chezscheme` before measuring
@@ -422,6 +426,7 @@ def main():
     parser.add_argument("--only", default="")
     parser.add_argument("--no-guile", action="store_true")
     parser.add_argument("--no-chez", action="store_true")
+    parser.add_argument("--before", metavar="BINARY")
     parser.add_argument("--verbose", action="store_true")
     parser.add_argument("--install-guile", action="store_true")
     parser.add_argument("--install-chez", action="store_true")
@@ -434,9 +439,11 @@ def main():
                            check=True)
 
     binary = os.path.abspath(args.binary)
-    if not os.access(binary, os.X_OK):
-        sys.exit("no executable at %s (build it first, or give its path)"
-                 % binary)
+    before = os.path.abspath(args.before) if args.before else None
+    for path in filter(None, (binary, before)):
+        if not os.access(path, os.X_OK):
+            sys.exit("no executable at %s (build it first, or give its path)"
+                     % path)
     # The peers to run, each with the path of its command.
     peers = [(peer, shutil.which(peer.command)) for peer in PEERS
              if not left_out[peer.name]]
@@ -451,6 +458,8 @@ def main():
         workloads = [w for w in workloads if w.name in wanted]
 
     print("Vellumark: %s" % binary)
+    if before:
+        print("before:    %s" % before)
     for peer, path in peers:
         print("%-10s %s" % (peer.name + ":",
                             path or "%s not on PATH (skipped)" % peer.command))
@@ -461,6 +470,8 @@ def main():
 
     header = ["workload", "N", "Vellumark ms", "Vellumark CPU ms",
               "Vellumark MiB"]
+    if before:
+        header += ["before ms", "before MiB"]
     for peer, _ in peers:
         header += ["%s ms" % peer.name, "%s MiB" % peer.name,
                    "%s/Vellumark" % peer.name]
@@ -497,6 +508,9 @@ def main():
 
             subjects = [Subject("vellumark", [binary], stdin_path,
                                 vellumark_check(work))]
+            if before:
+                subjects.append(Subject("before", [before], stdin_path,
+                                        vellumark_check(work)))
             for peer, path in peers:
                 if work.peer_script is None:
                     script, peer_in = data_scripts[peer.name], stdin_path
@@ -520,9 +534,15 @@ def main():
                     mine.failure = "FAILED (%s)" % mine.failure
             row = [work.name, work.size, mine.time_text(), mine.cpu_text(),
                    mine.rss_text()]
+            earlier = None
+            if before:
+                earlier, problem = measured[1]
+                if problem:
+                    broken.append("%s (before): %s" % (work.name, problem))
+                row += [earlier.time_text(), earlier.rss_text()]
 
             theirs = {}
-            for index, (peer, _) in enumerate(peers, 1):
+            for index, (peer, _) in enumerate(peers, 2 if before else 1):
                 result, problem = measured[index]
                 if problem and result.failure == "WRONG":
                     broken.append("%s (%s): %s"
@@ -534,7 +554,7 @@ def main():
                         ratio_text(result, mine)]
                 theirs[peer.name] = result
             rows.append(row)
-            results[work.name] = (mine, theirs)
+            results[work.name] = (mine, theirs, earlier)
 
             if work.name == "startup":
                 true_result, problem = measured[-1]
@@ -542,6 +562,7 @@ def main():
                     notes.append("/bin/true: %s" % problem)
                 true_row = ["/bin/true", "-", true_result.time_text(),
                             true_result.cpu_text(), true_result.rss_text()]
+                true_row += ["", ""] if before else []
                 true_row += ["", "", ""] * len(peers)
                 rows.append(true_row)
 
@@ -580,15 +601,50 @@ def main():
                "%.1f ms" % (mine.seconds * 1e3))
         target("echo_list under 48 MiB", mine.rss_kib < 48 * 1024,
                "%.1f MiB" % (mine.rss_kib / 1024.0))
-    for name in ("loop_1e6", "calls"):
-        if name in results:
-            mine, theirs = results[name][0], results[name][1].get("Guile")
-            if theirs is None or theirs.failure or mine.failure:
-                target(name + " faster than Guile", None, "no comparison")
-            else:
-                target(name + " faster than Guile",
-                       mine.seconds < theirs.seconds,
-                       "%.1fx" % (theirs.seconds / mine.seconds))
+    def against(name, peer, most_time, most_memory):
+        """Vellumark's time at most `most_time` times the peer's on `name`,
+        and its peak memory at most `most_memory` times the peer's."""
+        if name not in results:
+            return
+        mine, theirs = results[name][0], results[name][1].get(peer)
+        label = "%s: time <= %gx %s's, memory <= %gx" % (
+            name, most_time, peer, most_memory)
+        if theirs is None or theirs.failure or mine.failure:
+            target(label, None, "no comparison")
+            return
+        time_ratio = mine.seconds / theirs.seconds
+        memory_ratio = mine.rss_kib / theirs.rss_kib
+        target(label, time_ratio <= most_time and memory_ratio <= most_memory,
+               "%.2fx time, %.2fx memory" % (time_ratio, memory_ratio))
+
+    against("loop_1e6", "Guile", 0.35, 1.0)
+    against("loop_1e5", "Guile", 0.5, 1.0)
+    against("calls", "Guile", 0.6, 1.5)
+    against("loop_1e6", "Chez", 1.5, 1.0)
+    if before:
+        for name in ("echo_list", "echo_nested", "sum", "append", "startup"):
+            if name not in results or results[name][2] is None:
+                continue
+            mine, earlier = results[name][0], results[name][2]
+            if mine.failure or earlier.failure:
+                target(name + " no slower, no larger than before", None,
+                       "no comparison")
+                continue
+            target(name + " no slower, no larger than before",
+                   mine.seconds <= earlier.seconds
+                   and mine.rss_kib <= earlier.rss_kib,
+                   "%.2fx time, %.2fx memory"
+                   % (mine.seconds / earlier.seconds,
+                      mine.rss_kib / earlier.rss_kib))
+        if "sum" in results and results["sum"][2] is not None:
+            mine, earlier = results["sum"][0], results["sum"][2]
+            if not mine.failure and not earlier.failure:
+                target("sum at least 15% faster than before, <= 48 MiB",
+                       mine.seconds <= 0.85 * earlier.seconds
+                       and mine.rss_kib <= 48 * 1024,
+                       "%.2fx time, %.1f MiB"
+                       % (mine.seconds / earlier.seconds,
+                          mine.rss_kib / 1024.0))
     if "loop_1e5" in results and "loop_1e6" in results:
         small, large = results["loop_1e5"][0], results["loop_1e6"][0]
         if not small.failure and not large.failure:
