@@ -19,7 +19,6 @@ const state = document.getElementById('state');
 // Beyond this much output the page itself would run out of memory, so the run
 // is stopped there instead.
 const outputLimit = 64 << 20;
-const showAfterMilliseconds = 50;
 
 // The exact standard input of the next run. It is the editor's text once that
 // has been edited; until then it is the text from the link or the example,
@@ -54,16 +53,26 @@ function run() {
   const started = performance.now();
   const decoder = new TextDecoder();
   let written = 0;
-  // Output arrives a line at a time and is shown at most every 50 ms, one text
-  // node each time, so that a long output does not slow the page down.
+  // Output arrives a line or a block at a time and is shown in batches, one
+  // text node each. Laying out the pane takes time in proportion to all the
+  // text it holds, seconds for ten megabytes, so the wait before the next
+  // batch is four times what the last one took: the page spends at most a
+  // fifth of its time showing output, however much comes.
   let pending = '';
   let timer = 0;
+  let wait = 50;
   showOutput = () => {
     clearTimeout(timer);
     timer = 0;
+    if (!pending) return;
+    const batchStarted = performance.now();
     // append() with a string adds a text node: output is never markup.
-    if (pending) output.append(pending);
+    output.append(pending);
     pending = '';
+    // Reading the height lays the pane out here rather than at the next
+    // frame, so that the time that took is known.
+    void output.scrollHeight;
+    wait = Math.max(50, 4 * (performance.now() - batchStarted));
   };
   const current = new Worker('worker.js');
   worker = current;
@@ -72,7 +81,7 @@ function run() {
     if (data.output) {
       written += data.output.length;
       pending += decoder.decode(data.output, {stream: true});
-      if (!timer) timer = setTimeout(showOutput, showAfterMilliseconds);
+      if (!timer) timer = setTimeout(showOutput, wait);
       if (written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
     } else if ('status' in data) {
       pending += decoder.decode();
