@@ -20,6 +20,14 @@ const state = document.getElementById('state');
 // is stopped there instead.
 const outputLimit = 64 << 20;
 
+// The Content-Security-Policy requires Trusted Types: no string reaches a sink
+// for markup or script unless a policy made it, and the one policy only ever
+// makes the worker's address. So even a slip such as writing output through
+// innerHTML fails rather than running a linked program's markup.
+const workerScript = window.trustedTypes
+  ? trustedTypes.createPolicy('playground', {createScriptURL: () => 'worker.js'}).createScriptURL('')
+  : 'worker.js';
+
 // The exact standard input of the next run. It is the editor's text once that
 // has been edited; until then it is the text from the link or the example,
 // which may hold carriage returns that a textarea's value would drop.
@@ -74,7 +82,7 @@ function run() {
     void output.scrollHeight;
     wait = Math.max(50, 4 * (performance.now() - batchStarted));
   };
-  const current = new Worker('worker.js');
+  const current = new Worker(workerScript);
   worker = current;
   current.onmessage = ({data}) => {
     if (current !== worker) return;
