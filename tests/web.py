@@ -42,7 +42,7 @@ import large  # noqa: E402
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 FLAGS = ("--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
-         " --disable-component-update --disable-sync --window-size=1280,860").split()
+         " --disable-component-update --disable-sync --disable-dev-shm-usage --window-size=1280,860").split()
 
 # Would run for hours at a depth of 40: each level calls the one below twice
 # (cond evaluates the first test, which is not #t, and then the else).

@@ -36,6 +36,8 @@ let worker = null;
 // Shows what the current run wrote that is not shown yet.
 let showOutput = () => {};
 let examples = [];
+// Whether a link brought a program, which the first example, loaded later,
+// must then not replace.
 let linked = false;
 
 function setSource(text) {
@@ -131,6 +133,7 @@ function chooseExample() {
 
 async function loadExamples() {
   const response = await fetch('examples.json');
+  if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
   examples = await response.json();
   for (const example of examples) {
     const option = document.createElement('option');
