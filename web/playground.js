@@ -19,7 +19,14 @@ const state = document.getElementById('state');
 // Beyond this much output the page itself would run out of memory, so the run
 // is stopped there instead.
 const outputLimit = 64 << 20;
-const showAfterMilliseconds = 50;
+
+// The Content-Security-Policy requires Trusted Types: no string reaches a sink
+// for markup or script unless a policy made it, and the one policy only ever
+// makes the worker's address. So even a slip such as writing output through
+// innerHTML fails rather than running a linked program's markup.
+const workerScript = window.trustedTypes
+  ? trustedTypes.createPolicy('playground', {createScriptURL: () => 'worker.js'}).createScriptURL('')
+  : 'worker.js';
 
 // The exact standard input of the next run. It is the editor's text once that
 // has been edited; until then it is the text from the link or the example,
@@ -29,6 +36,8 @@ let worker = null;
 // Shows what the current run wrote that is not shown yet.
 let showOutput = () => {};
 let examples = [];
+// Whether a link brought a program, which the first example, loaded later,
+// must then not replace.
 let linked = false;
 
 function setSource(text) {
@@ -54,25 +63,35 @@ function run() {
   const started = performance.now();
   const decoder = new TextDecoder();
   let written = 0;
-  // Output arrives a line at a time and is shown at most every 50 ms, one text
-  // node each time, so that a long output does not slow the page down.
+  // Output arrives a line or a block at a time and is shown in batches, one
+  // text node each. Laying out the pane takes time in proportion to all the
+  // text it holds, seconds for ten megabytes, so the wait before the next
+  // batch is four times what the last one took: the page spends at most a
+  // fifth of its time showing output, however much comes.
   let pending = '';
   let timer = 0;
+  let wait = 50;
   showOutput = () => {
     clearTimeout(timer);
     timer = 0;
+    if (!pending) return;
+    const batchStarted = performance.now();
     // append() with a string adds a text node: output is never markup.
-    if (pending) output.append(pending);
+    output.append(pending);
     pending = '';
+    // Reading the height lays the pane out here rather than at the next
+    // frame, so that the time that took is known.
+    void output.scrollHeight;
+    wait = Math.max(50, 4 * (performance.now() - batchStarted));
   };
-  const current = new Worker('worker.js');
+  const current = new Worker(workerScript);
   worker = current;
   current.onmessage = ({data}) => {
     if (current !== worker) return;
     if (data.output) {
       written += data.output.length;
       pending += decoder.decode(data.output, {stream: true});
-      if (!timer) timer = setTimeout(showOutput, showAfterMilliseconds);
+      if (!timer) timer = setTimeout(showOutput, wait);
       if (written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
     } else if ('status' in data) {
       pending += decoder.decode();
@@ -114,6 +133,7 @@ function chooseExample() {
 
 async function loadExamples() {
   const response = await fetch('examples.json');
+  if (!response.ok) throw new Error(`${response.status} ${response.statusText}`);
   examples = await response.json();
   for (const example of examples) {
     const option = document.createElement('option');
