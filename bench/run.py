@@ -322,12 +322,16 @@ VERBOSE = False
 
 
 def measure(subjects, out_path, runs, timeout):
-    """Runs every subject `runs` times, taking turns (a, b, a, b, ...) so
-    that they meet the same load on a busy machine. A subject that fails
+    """Runs every subject `runs` times, taking turns so that they meet the
+    same load on a busy machine. Each round starts one subject later (a b c,
+    b c a, c a b, ...): a run that follows one that used a lot of memory can
+    wait on the kernel to gather huge pages again, and no subject should
+    always be the one that follows the same neighbour. A subject that fails
     (crash, timeout, wrong output) is not run again. Returns a list of
     (Result, problem text or None), one for each subject."""
-    for _ in range(runs):
-        for subject in subjects:
+    for round_ in range(runs):
+        shift = round_ % len(subjects)
+        for subject in subjects[shift:] + subjects[:shift]:
             if subject.failure:
                 continue
             status, seconds, maxrss, cpu = run_once(
