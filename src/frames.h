@@ -56,6 +56,8 @@ class EvaluationStack {
   static constexpr std::size_t depthLimit = 10'000'000;
 
   std::size_t size() const { return frames_.size(); }
+  // The levels open now: frames, and the bare calls counted on them.
+  std::size_t depth() const { return depth_; }
   Frame& top() { return frames_.top(); }
 
   // Each of these ends the run with "Error: recursion too deep." when it would

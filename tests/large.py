@@ -89,6 +89,17 @@ def a_million_nested_calls():
     return source, echoed(source, "0"), 0
 
 
+def eleven_million_calls_never_deep():
+    # Levels are given back as calls return: eleven million calls in all, never
+    # more than some twenty thousand open at once, stay within the bound.
+    source = ("(begin (define i 11000) (define j 0)"
+              " (define inner (lambda () (cond ((< j 1) j) (else (begin (define j (- j 1)) (inner))))))"
+              " (define outer (lambda () (cond ((< i 1) (quote done))"
+              " (else (begin (define i (- i 1)) (define j 1000) (inner) (outer))))))"
+              " (outer))")
+    return source, echoed(source, "done"), 0
+
+
 def recursion_without_end():
     source = "(begin (define f (lambda (x) (f x))) (f 1))"
     return source, f"In:   {source}\nError: recursion too deep.\n", 1

@@ -14,6 +14,7 @@
 #include "cons.h"
 #include "empty.h"
 #include "false.h"
+#include "frames.h"
 #include "integer.h"
 #include "symbol.h"
 #include "true.h"
@@ -118,6 +119,26 @@ TEST(ChunkedStack, KeepsItsElementsAcrossChunks) {
   stack.push(7);
   EXPECT_EQ(stack.top(), 7U);
   EXPECT_EQ(&stack[0], bottom);
+}
+
+TEST(EvaluationStack, BareCallsPastWhatAFrameCountsAreAllGivenBack) {
+  // More calls that bind nothing than one frame can count: the rest go on a
+  // frame of their own, and every level is closed again as the value comes
+  // back down, as the evaluation loop hands it on.
+  EvaluationStack frames;
+  frames.push(nullptr, 0, Awaiting::result);
+  constexpr std::size_t calls = 200'000;
+  for (std::size_t i = 0; i < calls; ++i) frames.enterBareCall();
+  EXPECT_EQ(frames.depth(), 1 + calls);
+  EXPECT_GT(frames.size(), 1U);
+  while (frames.top().awaiting == Awaiting::body) {
+    EXPECT_EQ(frames.top().count, 0U);
+    frames.settle();
+    frames.pop();
+  }
+  frames.settle();
+  EXPECT_EQ(frames.size(), 1U);
+  EXPECT_EQ(frames.depth(), 1U);
 }
 
 TEST(Arena, EveryValueIsPointerAligned) {
