@@ -81,6 +81,7 @@ Step resume(Frame& frame, Item* value) {
       frames.pop();
       return Step::value(value);
     case Awaiting::result:
+      // The loop takes the value of its whole expression itself.
       break;
   }
   return Step::value(value);
