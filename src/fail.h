@@ -11,6 +11,11 @@
 [[noreturn]] void fail(std::string_view line);
 [[noreturn]] void fail(std::string_view line, std::ostream& out);
 
+// Ends the run with "Error: out of memory.". It is also the handler that
+// operator new calls when it finds no memory, from before the first
+// allocation of the run.
+[[noreturn]] void outOfMemory();
+
 // Flushes standard output and ends the process with `status`, or with 1 when
 // anything written to standard output was lost (a full disk, for instance):
 // a run whose output did not arrive must not report success.

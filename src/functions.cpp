@@ -95,6 +95,13 @@ Item* Operands::list() const {
   return list.finish(getEmpty());
 }
 
+#ifdef VELLUMARK_IN_PROCESS
+void resetEvaluation() {
+  frames.clear();
+  valueStack.truncate(0);
+}
+#endif
+
 // The evaluation loop. Each turn evaluates the expression at hand (an atom at
 // once, a pair through evalCons) or hands the value at hand to the newest
 // frame, until the value reaches the frame this call began with. It may run
@@ -195,7 +202,7 @@ Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* 
 
 Item* builtinPrint(Operands operands) {
   Item* value = operands.first();
-  checkBound(value);
+  readyToPrint(value);
   std::cout << value;
   return value;
 }

@@ -69,6 +69,10 @@ class Operands {
 // the evaluation stack allows.
 Item* evaluateFully(Item* expression);
 
+// Drops every frame and gathered value, for a process that runs another
+// program after this one (see run.h).
+void resetEvaluation();
+
 // Dispatch.
 // The form whose head and operand list are given: a special form by name, a
 // call of a procedure value (a head that is a pair, or a symbol bound to
