@@ -10,6 +10,8 @@ void fail(std::string_view line, std::ostream& out) {
   finish(1);
 }
 
+void failOutOfMemory() { fail("Error: out of memory."); }
+
 int outputStatus(int status) {
   std::cout.flush();
   return std::cout ? status : 1;

@@ -10,8 +10,6 @@
 
 namespace {
 
-[[noreturn]] void outOfMemory() { fail("Error: out of memory."); }
-
 int run() {
   std::cout << "Vellumark" << std::endl << std::endl;
   auto* parser = new Parser();
@@ -33,6 +31,6 @@ int main() {
   // Line ends still flush it where the output format asks.
   std::ios::sync_with_stdio(false);
   useLargeOutputBuffer();
-  std::set_new_handler(outOfMemory);
+  std::set_new_handler(failOutOfMemory);
   return run();
 }
