@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "trace.h"
+
 void fail(std::string_view line) { fail(line, std::cout); }
 
 void fail(std::string_view line, std::ostream& out) {
+  trace::failing(line);
   out << line << std::endl;
   finish(1);
 }
@@ -17,4 +20,7 @@ int outputStatus(int status) {
   return std::cout ? status : 1;
 }
 
-void finish(int status) { std::exit(outputStatus(status)); }
+void finish(int status) {
+  trace::finishing(status);
+  std::exit(outputStatus(status));
+}

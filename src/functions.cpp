@@ -15,6 +15,7 @@
 #include "integer.h"
 #include "stack.h"
 #include "symbol.h"
+#include "trace.h"
 #include "true.h"
 
 namespace {
@@ -144,6 +145,24 @@ const std::size_t condId = Symbol::idOf("cond");
 const std::size_t defineId = Symbol::idOf("define");
 const std::size_t lambdaId = Symbol::idOf("lambda");
 
+// What a frame of `kind` waits for, in the trace's words.
+trace::Wait waitOf(Awaiting kind) {
+  switch (kind) {
+    case Awaiting::headToCall:
+      return trace::Wait::headToCall;
+    case Awaiting::clauseTest:
+      return trace::Wait::clauseTest;
+    case Awaiting::valueForDefine:
+      return trace::Wait::definitionValue;
+    case Awaiting::body:
+      return trace::Wait::body;
+    case Awaiting::operandForApply:
+    case Awaiting::result:
+      break;
+  }
+  return trace::Wait::operand;
+}
+
 // The values gathered from `start` on are complete: they go to the rule they
 // were gathered for, and leave the value stack.
 Step afterGathering(std::size_t start, Awaiting gatheredFor) {
@@ -169,6 +188,8 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
       } else {
         frames.push(Frame::forGathering(expressions, static_cast<std::uint32_t>(start), gatheredFor, newestOnly));
       }
+      trace::waiting(waitOf(gatheredFor), frames.size(), valueStack.at(start), valueStack.from(start + 1),
+                     valueStack.end(), expressions);
       return Step::evaluate(expression);
     }
     valueStack.push(expression->evaluate());
@@ -181,6 +202,7 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
 Step resume(Item* value) {
   frames.settle();
   Frame& frame = frames.top();
+  trace::resumed(waitOf(frame.awaiting), frames.size(), value);
   switch (frame.awaiting) {
     case Awaiting::headToCall:
       return lambda(value, frames.popped().arguments);
@@ -217,6 +239,7 @@ Item* evaluateFully(Item* expression) {
       Item* form = step.item();
       if (isA<Cons>(*form)) {
         const auto& pair = static_cast<const Cons&>(*form);
+        trace::evaluating(form, frames.size());
         step = evalCons(pair.car(), pair.cdr());
         continue;
       }
@@ -238,6 +261,7 @@ Step evalCons(Item* head, Item* operands) {
     // other head has no name to go by, and fails as asking for one does.
     if (!head->isCons()) failGetString();
     frames.push(Frame::forHeadToCall(operands));
+    trace::waiting(trace::Wait::headToCall, frames.size(), head, nullptr, nullptr, operands);
     return Step::evaluate(head);
   }
   const auto& symbol = static_cast<const Symbol&>(*head);
@@ -248,7 +272,10 @@ Step evalCons(Item* head, Item* operands) {
   if (name == lambdaId) return Step::value(new Cons(head, operands));
   // A binding under a built-in's name takes precedence over the built-in; only
   // a name with no binding at all reaches the built-ins.
-  if (Item* procedure = Environment::getInstance()->lookup(symbol)) return lambda(procedure, operands);
+  if (Item* procedure = Environment::getInstance()->lookup(symbol)) {
+    trace::lookedUp(symbol, procedure);
+    return lambda(procedure, operands);
+  }
   return evaluateList(operands, head, Awaiting::operandForApply);
 }
 
@@ -257,6 +284,7 @@ Step evaluateList(Item* expressions, Item* head, Awaiting gatheredFor) {
   valueStack.push(head);
   const Builtin* builtin = gatheredFor == Awaiting::operandForApply ? builtinNamed(head) : nullptr;
   const bool newestOnly = builtin != nullptr && builtin->reads == Reads::lastOnly;
+  trace::gathering(gatheredFor == Awaiting::valueForDefine);
   return gather(expressions, start, gatheredFor, newestOnly, nullptr);
 }
 
@@ -272,8 +300,11 @@ Step evaluateListAfterOperand(Frame& frame, Item* value) {
 // values themselves ("print", "car", "cdr", "begin", "append" its last
 // operand), never the stack.
 Item* apply(Item* head, Operands operands) {
-  if (const Builtin* builtin = builtinNamed(head)) return builtin->call(operands);
-  return operands.list();
+  const Builtin* builtin = builtinNamed(head);
+  trace::applying(head, operands.begin(), operands.end(), builtin != nullptr);
+  Item* result = builtin != nullptr ? builtin->call(operands) : operands.list();
+  trace::applied(result);
+  return result;
 }
 
 Step cond(Item* clauses) {
@@ -281,14 +312,20 @@ Step cond(Item* clauses) {
   // The last clause is taken without looking at its test.
   const bool last = atEnd(rest(clauses));
   Item* clause = first(clauses);
-  if (last) return Step::evaluate(second(clause));
+  if (last) {
+    trace::condTested(clause, nullptr, true);
+    return Step::evaluate(second(clause));
+  }
   const Step test = Step::evaluate(first(clause));
   frames.push(Frame::forClauseTest(clauses));
+  trace::waiting(trace::Wait::clauseTest, frames.size(), clause, nullptr, nullptr, rest(clauses));
   return test;
 }
 
 Step condAfterTest(Item* clauses, Item* test) {
-  if (need(test)->isTrue()) return Step::evaluate(second(first(clauses)));
+  const bool taken = need(test)->isTrue();
+  trace::condTested(first(clauses), test, taken);
+  if (taken) return Step::evaluate(second(first(clauses)));
   return cond(rest(clauses));
 }
 
@@ -302,8 +339,10 @@ Item* defineAfterValues(Item* name, Operands values) {
   Stack& stack = *Environment::getInstance();
   if (values.atEnd()) {
     stack.pushWithoutValue(name);
+    trace::bound(name, nullptr, false, nullptr);
   } else {
     stack.push(name, values.first());
+    trace::bound(name, values.first(), true, nullptr);
   }
   return getEmpty();
 }
@@ -316,6 +355,7 @@ Step lambda(Item* procedure, Item* arguments) {
     Item* argument = first(arguments);
     Item* parameter = first(parameters);
     stack.push(parameter, argument);
+    trace::bound(parameter, argument, true, static_cast<const Cons*>(arguments));
     parameters = rest(parameters);
     arguments = rest(arguments);
     ++pushed;
@@ -325,6 +365,7 @@ Step lambda(Item* procedure, Item* arguments) {
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
     frames.push(Frame::forBody(pushed));
+    trace::waiting(trace::Wait::body, frames.size(), procedure, nullptr, nullptr, nullptr);
   } else {
     frames.enterBareCall();
   }
@@ -335,6 +376,7 @@ Step lambda(Item* procedure, Item* arguments) {
 // bindings above the call's own.
 Step lambdaAfterBody(std::uint32_t bindings, Item* value) {
   Stack& stack = *Environment::getInstance();
+  trace::unbound(bindings);
   for (; bindings > 0; --bindings) stack.pop();
   return Step::value(value);
 }
