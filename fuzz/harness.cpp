@@ -83,7 +83,7 @@ int runHere(const std::uint8_t* data, std::size_t size, int out) {
   if (out >= 0 && dup2(out, STDOUT_FILENO) < 0) broken("dup2");
   int status = 0;
   try {
-    status = runOnce();
+    runOnce();
   } catch (const RunEnded& ended) {
     status = ended.status;
   }
@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   if (std::getenv("VELLUMARK_FRESH_RUN") != nullptr) {
     // The fresh process: what src/main.cpp does, and nothing else.
     try {
-      std::exit(runOnce());
+      runOnce();
     } catch (const RunEnded& ended) {
       std::exit(ended.status);
     }

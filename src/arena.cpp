@@ -33,7 +33,7 @@ std::vector<std::pair<char*, std::size_t>> blocks;
 char* newBlock(std::size_t size) {
   const std::size_t slack = size >= hugePageSize ? hugePageSize : 0;
   void* mapped = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) fail("Error: out of memory.");
+  if (mapped == MAP_FAILED) failOutOfMemory();
   auto* block = static_cast<char*>(mapped);
   if (slack != 0) {
     const auto address = reinterpret_cast<std::uintptr_t>(block);

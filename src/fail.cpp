@@ -8,14 +8,17 @@
 #include "run.h"
 #endif
 
+#include "trace.h"
+
 void fail(std::string_view line) { fail(line, std::cout); }
 
 void fail(std::string_view line, std::ostream& out) {
+  trace::failing(line);
   out << line << std::endl;
   finish(1);
 }
 
-void outOfMemory() { fail("Error: out of memory."); }
+void failOutOfMemory() { fail("Error: out of memory."); }
 
 namespace {
 
@@ -25,7 +28,7 @@ namespace {
 // uncaught std::bad_alloc. This object is constructed before every other
 // static object of the program (the lowest priority a program may use).
 struct OutOfMemoryHandler {
-  OutOfMemoryHandler() { std::set_new_handler(outOfMemory); }
+  OutOfMemoryHandler() { std::set_new_handler(failOutOfMemory); }
 };
 // NOLINTNEXTLINE(cert-err58-cpp): the constructor only installs a handler.
 __attribute__((init_priority(101))) const OutOfMemoryHandler outOfMemoryHandler;
@@ -38,6 +41,7 @@ int outputStatus(int status) {
 }
 
 void finish(int status) {
+  trace::finishing(status);
 #ifdef VELLUMARK_IN_PROCESS
   // A build that runs many programs in one process (the fuzzing harness) ends
   // each run by returning to its caller, not by ending the process.

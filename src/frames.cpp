@@ -28,7 +28,7 @@ void ValueStack::grow() {
   void* grown = bottom_ == nullptr ? MAP_FAILED : mremap(bottom_, oldBytes, bytes, MREMAP_MAYMOVE);
   if (grown == MAP_FAILED) {
     grown = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (grown == MAP_FAILED) fail("Error: out of memory.");
+    if (grown == MAP_FAILED) failOutOfMemory();
     if (bottom_ != nullptr) {
       std::copy(bottom_, top_, static_cast<Item**>(grown));
       munmap(bottom_, oldBytes);

@@ -9,6 +9,7 @@
 #include "fail.h"
 #include "integer.h"
 #include "symbol.h"
+#include "trace.h"
 
 namespace {
 
@@ -46,6 +47,16 @@ void Parser::refill() {
 
 void Parser::getNextChar() {
   if (next_ == end_) refill();
+#ifdef VELLUMARK_TRACE
+  lastLine_ = line_;
+  lastColumn_ = column_;
+  if (current_ == '\n') {
+    ++line_;
+    column_ = 1;
+  } else {
+    ++column_;
+  }
+#endif
   current_ = *next_++;
 }
 
@@ -77,9 +88,10 @@ Item* Parser::readCdr(std::vector<OpenList>& open) {
   OpenList& list = open.back();
   skipWhitespace();
   if (current_ == ')') {
-    getNextChar();
     Item* finished = list.elements.finish(getEmpty());
     open.pop_back();
+    trace::listClosed(finished, line_, column_);
+    getNextChar();
     return finished;
   }
   if (current_ == '.') {
@@ -101,15 +113,18 @@ Item* Parser::readItem() {
     skipWhitespace();
     Item* value = nullptr;
     if (current_ == '(') {
+      trace::listOpened(line_, column_);
       getNextChar();
       open.emplace_back();
       value = readCdr(open);
-    } else if (isDigit()) {
-      value = readInteger();
     } else if (isPunctuation()) {
+      trace::readFailed(line_, column_);
       fail("Bad input.");
     } else {
-      value = readSymbol();
+      const std::uint32_t line = line_;
+      const std::uint32_t column = column_;
+      value = isDigit() ? readInteger() : readSymbol();
+      trace::atomRead(line, column, lastLine_, lastColumn_);
     }
     // Hand each finished value to the list it belongs to; a list that ends
     // with it is itself finished and handed on in turn.
@@ -118,12 +133,17 @@ Item* Parser::readItem() {
       OpenList& list = open.back();
       if (list.dotted) {
         skipWhitespace();
-        if (current_ != ')') fail("Bad pair");
-        getNextChar();
+        if (current_ != ')') {
+          trace::readFailed(line_, column_);
+          fail("Bad pair");
+        }
         value = list.elements.finish(value);
         open.pop_back();
+        trace::listClosed(value, line_, column_);
+        getNextChar();
       } else {
         list.elements.add(value);
+        trace::elementAdded(list.elements.last());
         value = readCdr(open);
       }
     }

@@ -11,6 +11,7 @@
 #include "integer.h"
 #include "stack.h"
 #include "symbol.h"
+#include "trace.h"
 #include "true.h"
 
 #include "fail.h"
@@ -18,10 +19,11 @@
 #include "output.h"
 #include "parser.h"
 
-int runOnce() {
+void runOnce() {
   std::cout << "Vellumark" << std::endl << std::endl;
   Parser parser;
   Item* item = parser.readItem();
+  trace::read(item);
   // Each value is made ready before its label, so that a run that fails on it
   // (no value in the result, no memory left) gives the error line alone.
   readyToPrint(item);
@@ -29,7 +31,7 @@ int runOnce() {
   Item* result = item->evaluate();
   readyToPrint(result);
   std::cout << "Out:  " << result << std::endl;
-  return outputStatus(0);
+  finish(0);
 }
 
 #ifdef VELLUMARK_IN_PROCESS

@@ -3,10 +3,10 @@
 // again and again in one process.
 #pragma once
 
-// Reads, echoes, evaluates and prints one expression from standard input, and
-// returns the status the run ends with. Errors and the end of the input end
-// the run from wherever they happen (see fail.h).
-int runOnce();
+// Reads, echoes, evaluates and prints one expression from standard input, then
+// ends the run through finish() (fail.h), as errors and the end of the input
+// do from wherever they happen.
+[[noreturn]] void runOnce();
 
 // How a run ends early in a build made with VELLUMARK_IN_PROCESS: finish()
 // throws this with the run's status instead of ending the process, so that

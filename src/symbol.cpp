@@ -9,6 +9,7 @@
 #include "environment.h"
 #include "output.h"
 #include "stack.h"
+#include "trace.h"
 
 namespace {
 
@@ -66,7 +67,11 @@ void Symbol::forgetNamesAfter(std::size_t count) {
 }
 #endif
 
-Item* Symbol::evaluate() { return Environment::getInstance()->lookup(*this); }
+Item* Symbol::evaluate() {
+  Item* value = Environment::getInstance()->lookup(*this);
+  trace::lookedUp(*this, value);
+  return value;
+}
 
 void Symbol::print(std::ostream& os) const { write(os, name_); }
 
