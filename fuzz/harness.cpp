@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -111,7 +112,10 @@ int runFresh(const std::uint8_t* data, std::size_t size, int out) {
   posix_spawn_file_actions_destroy(&actions);
   close(in);
   int status = 0;
-  if (waitpid(child, &status, 0) != child) broken("waitpid");
+  // libFuzzer's timer for slow inputs interrupts the wait.
+  while (waitpid(child, &status, 0) != child) {
+    if (errno != EINTR) broken("waitpid");
+  }
   if (!WIFEXITED(status)) {
     std::fprintf(stderr, "the fresh process ended with wait status %d\n", status);
     std::abort();
@@ -137,7 +141,8 @@ void compareWithFresh(const std::uint8_t* data, std::size_t size) {
   close(here);
   close(fresh);
   if (hereStatus == freshStatus && hereOut == freshOut) return;
-  std::fprintf(stderr, "in-process run and fresh process differ\n-- in process, status %d:\n%s\n-- fresh, status %d:\n%s\n",
+  std::fprintf(stderr,
+               "in-process run and fresh process differ\n-- in process, status %d:\n%s\n-- fresh, status %d:\n%s\n",
                hereStatus, hereOut.c_str(), freshStatus, freshOut.c_str());
   std::abort();
 }

@@ -6,18 +6,17 @@
 #include "budget.h"
 #include "empty.h"
 #include "environment.h"
+#include "fail.h"
 #include "false.h"
 #include "functions.h"
 #include "integer.h"
+#include "item.h"
+#include "output.h"
+#include "parser.h"
 #include "stack.h"
 #include "symbol.h"
 #include "trace.h"
 #include "true.h"
-
-#include "fail.h"
-#include "item.h"
-#include "output.h"
-#include "parser.h"
 
 void runOnce() {
   std::cout << "Vellumark" << std::endl << std::endl;
