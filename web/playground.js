@@ -164,6 +164,9 @@ shareLink.addEventListener('click', () => {
 });
 window.addEventListener('hashchange', openLink);
 
+// What the Step view (step.js) needs of this page.
+window.playground = {source: () => source, workerScript};
+
 if (!openLink()) state.textContent = 'Write an expression or choose an example, then Run.';
 loadExamples().catch((error) => {
   state.textContent = `The examples could not be loaded: ${error.message}`;
