@@ -3,7 +3,8 @@
 site and the browser): the dynamic example's binding stack at the lookup of x
 inside the call with local, and the same panels again after Previous and Next;
 the explanation of the textbook factorial; the note on a misspelt name; the
-million-call countdown recorded and stepped to its end.
+million-call countdown recorded and stepped to its end; a recursion
+without end recorded to its error.
 
 Usage: web_step.py SITE [--screenshot PNG]
 """
@@ -104,6 +105,17 @@ def check_countdown(site, problems):
         problems.append(f"countdown: {total} steps kept, not the first 100,000 and last 10,000 events and a few more")
 
 
+def check_endless(site, problems):
+    source, _, _ = large.recursion_without_end()
+    seconds = record(site, source + "\n", seconds=120)
+    if seconds is None:
+        problems.append(f"recursion without end: not recorded within 120 s ({site.text('step-counter')!r})")
+        return
+    print(f"recursion without end: recorded and opened after {seconds:.2f} s")
+    if "Error: recursion too deep." not in site.text("explanation"):
+        problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
@@ -118,6 +130,7 @@ def main():
             site.driver.save_screenshot(str(arguments.screenshot))
         check_explained(site, problems)
         check_countdown(site, problems)
+        check_endless(site, problems)
         problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
                      if entry["level"] == "SEVERE"]
     finally:
