@@ -156,7 +156,8 @@ const unread = StateField.define({
 
 const theme = EditorView.theme({
   '&': {height: '100%', fontSize: '14px', backgroundColor: 'var(--editor-bg)', color: 'var(--fg)'},
-  '&.cm-focused': {outline: '3px solid var(--focus)', outlineOffset: '-3px'},
+  // The page draws the focus ring around the editor's box (.editor:focus-within).
+  '&.cm-focused': {outline: 'none'},
   '.cm-scroller': {fontFamily: 'ui-monospace, "DejaVu Sans Mono", Menlo, Consolas, monospace', lineHeight: '1.45'},
   '.cm-content': {caretColor: 'var(--fg)'},
   '.cm-gutters': {backgroundColor: 'var(--editor-bg)', color: 'var(--dim)', border: 'none'},
@@ -484,7 +485,8 @@ undoButton.addEventListener('click', () => {
 });
 menu.addEventListener('change', chooseExample);
 document.addEventListener('keydown', (event) => {
-  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey)) {
+  // In the editor its own key binding has run the program already.
+  if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && !event.defaultPrevented) {
     event.preventDefault();
     run();
   } else if (event.key === 'Escape' && worker) {
