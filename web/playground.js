@@ -237,8 +237,10 @@ function keep() {
     try {
       localStorage.setItem(storageKey, view.state.doc.toString());
       kept.textContent = 'Your text is kept in this browser.';
-    } catch {
-      kept.textContent = 'Your text is too long to be kept in this browser.';
+    } catch (error) {
+      kept.textContent = error.name === 'QuotaExceededError'
+        ? 'Your text is too long to be kept in this browser.'
+        : 'Your text is not kept: this browser does not let the page store it.';
     }
   }, 300);
 }
@@ -453,7 +455,6 @@ function choose(text) {
   load(text);
   keep();
   run();
-  state.textContent += ' Undo (Ctrl+Z) brings back the text you had.';
 }
 
 function chooseExample() {
@@ -495,7 +496,10 @@ document.addEventListener('keydown', (event) => {
 });
 // The reference's examples: one click puts the call in the editor and runs it.
 for (const button of document.querySelectorAll('#reference button[data-program]')) {
-  button.addEventListener('click', () => choose(button.dataset.program + '\n'));
+  button.addEventListener('click', () => {
+    menu.value = '';
+    choose(button.dataset.program + '\n');
+  });
 }
 // Following the link to the program already shown changes no address, so it
 // runs the program here instead.
