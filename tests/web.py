@@ -138,6 +138,17 @@ class Site:
         return self.text("output"), self.text("status") or self.text("state")
 
 
+def editor_text(driver):
+    return driver.execute_script("return playgroundEditor.state.doc.toString()")
+
+
+def type_program(driver, text):
+    """Replaces the editor's text by typing `text` into it, key by key."""
+    driver.execute_script("playgroundEditor.focus()")
+    ActionChains(driver).key_down(Keys.CONTROL).send_keys("a").key_up(Keys.CONTROL).send_keys(Keys.DELETE) \
+        .send_keys(text).perform()
+
+
 def compare(problems, what, got, expected):
     if got != expected:
         at = next((i for i, (a, b) in enumerate(zip(*(pair[0] for pair in (got, expected)))) if a != b),
@@ -156,8 +167,8 @@ def check_page(site, interpreter, problems):
     for program in LINKED + MARKUP:
         what = f"link to {program!r}"
         compare(problems, what, site.result(lambda: site.open(link(program))), command_line(interpreter, program))
-        # The editor shows the program; as a textarea does, with LF line ends.
-        if site.driver.execute_script("return document.getElementById('program').value") != program.replace("\r\n", "\n"):
+        # The editor shows the program, with LF line ends.
+        if editor_text(site.driver) != program.replace("\r\n", "\n"):
             problems.append(f"{what}: the editor holds something else")
         if site.driver.find_element(By.ID, "share").get_attribute("href") != site.address + link(program):
             problems.append(f"{what}: the Share link differs")
@@ -169,14 +180,14 @@ def check_page(site, interpreter, problems):
         except NoAlertPresentException:
             pass
 
-    site.driver.find_element(By.ID, "program").clear()
-    site.driver.find_element(By.ID, "program").send_keys(TYPED)
+    type_program(site.driver, TYPED)
     expected = command_line(interpreter, TYPED)
     ctrl_enter = ActionChains(site.driver).key_down(Keys.CONTROL).send_keys(Keys.ENTER).key_up(Keys.CONTROL)
     compare(problems, "typed, Ctrl+Enter", site.result(ctrl_enter.perform), expected)
     compare(problems, "typed, Share link", site.result(site.click("share")), expected)
     compare(problems, "typed, Share link reloaded", site.result(site.driver.refresh), expected)
-    if site.driver.current_url != site.address + link(TYPED):
+    # Enter indents each new line, so the text is what the editor made of it.
+    if site.driver.current_url != site.address + link(editor_text(site.driver)):
         problems.append(f"the Share link of a typed program led to {site.driver.current_url!r}")
 
     site.open(link(ENDLESS))
@@ -200,9 +211,7 @@ def check_deep(site, problems):
         source, expected, status = case()
         started = time.monotonic()
         got = site.result(lambda: site.driver.execute_script(
-            "const editor = document.getElementById('program');"
-            "editor.value = arguments[0];"
-            "editor.dispatchEvent(new Event('input'));"
+            "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
             "document.getElementById('run').click();", source + "\n"), seconds=120)
         elapsed = time.monotonic() - started
         print(f"{case.__name__}: shown after {elapsed:.2f} s; the page says {site.text('state')!r}")

@@ -302,7 +302,7 @@
   document.addEventListener('keydown', (event) => {
     if (view.hidden || events.length === 0 || event.target === slider) return;
     // Arrows keep their meaning in the editor and in every other field.
-    if (event.target.closest && event.target.closest('textarea, input, select, .cm-editor')) return;
+    if (event.target.closest && event.target.closest('textarea, input, select, #program, .cm-editor')) return;
     if (event.key === 'ArrowRight') show(current + 1);
     else if (event.key === 'ArrowLeft') show(current - 1);
     else return;
