@@ -25,6 +25,16 @@ def escape(data):
     return "".join(ESCAPED.get(byte, chr(byte) if 32 <= byte < 127 else f"\\x{byte:02x}") for byte in data)
 
 
+def numbers(count):
+    """"0 1 2 ... count-1", the text of large lists."""
+    return " ".join(map(str, range(count)))
+
+
+def wrap32(value):
+    """`value` wrapped to 32 bits in two's complement, as the interpreter's integers are."""
+    return (value + 2**31) % 2**32 - 2**31
+
+
 def first_difference(got, expected):
     """Lines that show where `got` first differs from `expected`."""
     at = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
