@@ -26,7 +26,7 @@ IN_LINE = b"Vellumark\n\nIn:   (f 1)\n"
 
 
 def run(status, out):
-    return differential.Run(status, out, b"")
+    return subprocess.CompletedProcess([], status, out, b"")
 
 
 class Compare(unittest.TestCase):
@@ -58,8 +58,8 @@ class Compare(unittest.TestCase):
         self.assertEqual(differential.compare(run(None, b""), run(None, b"x")), "timeout")
 
     def test_first_difference(self):
-        self.assertEqual(differential.first_difference(b"abc", b"abd"), 2)
-        self.assertEqual(differential.first_difference(b"ab", b"abc"), 2)
+        self.assertEqual(differential.harness.differs_at(b"abc", b"abd"), 2)
+        self.assertEqual(differential.harness.differs_at(b"ab", b"abc"), 2)
 
 
 class Generator(unittest.TestCase):
@@ -118,7 +118,7 @@ class EndToEnd(unittest.TestCase):
             done = self.checker(candidate, 300, saved)
             self.assertEqual(done.returncode, 1, done.stdout)
             self.assertNotIn("mismatches: 0\n", done.stdout)
-            self.assertIn("first difference at byte", done.stdout)
+            self.assertIn("standard output differs at byte", done.stdout)
             self.assertTrue(os.path.exists(os.path.join(saved, "000001.in")))
             reduced = pathlib.Path(saved, "000001.reduced.in").read_bytes()
             self.assertLess(len(reduced), len(pathlib.Path(saved, "000001.in").read_bytes()))
