@@ -731,13 +731,6 @@ def build_commit(commit):
 # ---- the check
 
 
-def check(seed, index, reference, candidate, timeout):
-    program = make_program(seed, index)
-    ref = run(reference, program, timeout)
-    cand = run(candidate, program, timeout)
-    return index, program, ref, cand, compare(ref, cand)
-
-
 def main():
     parser = argparse.ArgumentParser(description="Run random programs through two interpreters and compare them.",
                                      epilog="See the docstring at the top of this file for how to read the output.")
@@ -776,29 +769,26 @@ def main():
     print(f"reference: {reference}\ncandidate: {candidate}\n"
           f"programs {args.start}..{args.start + args.count - 1} of seed {args.seed}, {args.jobs} jobs", flush=True)
     started = time.monotonic()
-    outcomes, verdicts = collections.Counter(), collections.Counter()
-    printed, done, mismatches = 0, 0, 0
-    indices = iter(range(args.start, args.start + args.count))
+    outcomes, verdicts, printed = collections.Counter(), collections.Counter(), 0
+
+    def check(index):
+        program = make_program(args.seed, index)
+        ref, cand = run(reference, program, args.timeout), run(candidate, program, args.timeout)
+        return index, program, ref, cand, compare(ref, cand)
+
+    def checked(pool, end=args.start + args.count):
+        # In the order of the programs, so that the report and the numbering of
+        # mismatches do not depend on --jobs; a thousand at a time, so that runs
+        # done while a mismatch is reduced do not pile up.
+        for first in range(args.start, end, 1000):
+            yield from pool.map(check, range(first, min(first + 1000, end)))
+
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        # A window of programs in flight, taken in order, so that the report
-        # and the numbering of mismatches do not depend on --jobs.
-        pending = collections.deque()
-        for index in indices:
-            pending.append(pool.submit(check, args.seed, index, reference, candidate, args.timeout))
-            if len(pending) >= 4 * args.jobs:
-                break
-        while pending:
-            index, program, ref, cand, verdict = pending.popleft().result()
-            next_index = next(indices, None)
-            if next_index is not None:
-                pending.append(pool.submit(check, args.seed, next_index, reference, candidate, args.timeout))
-            done += 1
+        for done, (index, program, ref, cand, verdict) in enumerate(checked(pool), 1):
             verdicts[verdict] += 1
             outcomes[outcome(ref)] += 1
             printed += printed_during_evaluation(ref)
             if verdict in ("differ", "timeout"):
-                if verdict == "differ":
-                    mismatches += 1
                 number = verdicts["differ"] + verdicts["timeout"]
                 reduced = None
                 if number <= args.show and verdict == "differ" and args.reduce > 0:
@@ -806,16 +796,15 @@ def main():
                 report(number, index, args.seed, program, ref, cand, number <= args.show, reduced)
                 save(args.save, number, program, ref, cand, reduced)
                 if args.stop:
-                    for future in pending:
-                        future.cancel()
+                    pool.shutdown(cancel_futures=True)
                     break
             if done % 10000 == 0:
-                print(f"... {done} programs, {mismatches} mismatches, {time.monotonic() - started:.0f} s",
+                print(f"... {done} programs, {verdicts['differ']} mismatches, {time.monotonic() - started:.0f} s",
                       file=sys.stderr, flush=True)
 
-    elapsed = max(time.monotonic() - started, 1e-6)
+    done, elapsed = sum(verdicts.values()), max(time.monotonic() - started, 1e-6)
     print(f"\nprograms: {done} in {elapsed:.1f} s ({done / elapsed:.0f} a second, {args.jobs} jobs)")
-    print(f"mismatches: {mismatches}")
+    print(f"mismatches: {verdicts['differ']}")
     print(f"tolerated (reference ended at its depth or memory limit; status and error line agree): "
           f"{verdicts['tolerated']}")
     print(f"timed out on both: {verdicts['timeout']}")
@@ -824,7 +813,7 @@ def main():
     print(f"how the reference runs ended ({printed} printed something before their last line):")
     for name, count in sorted(outcomes.items(), key=lambda item: (-item[1], item[0])):
         print(f"  {count:8d}  {100.0 * count / max(done, 1):5.1f}%  {name}")
-    sys.exit(1 if mismatches else 0)
+    sys.exit(1 if verdicts["differ"] else 0)
 
 
 if __name__ == "__main__":
