@@ -139,11 +139,12 @@ class Site:
 
 
 def compare(problems, what, got, expected):
-    if got != expected:
-        at = next((i for i, (a, b) in enumerate(zip(*(pair[0] for pair in (got, expected)))) if a != b),
-                  min(len(got[0]), len(expected[0])))
-        problems.append(f"{what}: status {got[1]!r}, expected {expected[1]!r}; from character {at}, output"
-                        f" {got[0][at:at + 60]!r}, expected {expected[0][at:at + 60]!r}")
+    """Adds to `problems` how the page's (output, status) differs from the expected pair, as the harness shows it."""
+    if got[1] != expected[1]:
+        problems.append(f"{what}: status {got[1]!r}, expected {expected[1]!r}")
+    if got[0] != expected[0]:
+        first, *rest = harness.first_difference(got[0].encode(), expected[0].encode())
+        problems.append("\n".join([f"{what}: {first}", *rest]))
 
 
 def check_page(site, interpreter, problems):
