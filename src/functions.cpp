@@ -133,6 +133,21 @@ const std::vector<const Builtin*> builtinsById = [] {
   return byId;
 }();
 
+// The Reads column by the id of the name, asked before every built-in call,
+// so that asking costs a load or two.
+const std::vector<std::uint8_t> readsLastOnlyById = [] {
+  std::vector<std::uint8_t> byId(builtinsById.size());
+  for (std::size_t id = 0; id < byId.size(); ++id) {
+    byId[id] = builtinsById[id] != nullptr && builtinsById[id]->reads == Reads::lastOnly ? 1 : 0;
+  }
+  return byId;
+}();
+
+// Whether the built-in `name` names reads only its last operand.
+bool readsLastOnly(const Symbol& name) {
+  return name.id() < readsLastOnlyById.size() && readsLastOnlyById[name.id()] != 0;
+}
+
 // The built-in that `head`, a symbol, names, or null.
 const Builtin* builtinNamed(Item* head) {
   const std::size_t name = asSymbol(head).id();
@@ -289,8 +304,8 @@ Step evalCons(Item* head, Item* operands) {
 Step evaluateList(Item* expressions, Item* head, Awaiting gatheredFor) {
   const std::size_t start = valueStack.size();
   valueStack.push(head);
-  const Builtin* builtin = gatheredFor == Awaiting::operandForApply ? builtinNamed(head) : nullptr;
-  const bool newestOnly = builtin != nullptr && builtin->reads == Reads::lastOnly;
+  // The head of a built-in call is a symbol: evalCons comes here for no other.
+  const bool newestOnly = gatheredFor == Awaiting::operandForApply && readsLastOnly(static_cast<const Symbol&>(*head));
   trace::gathering(gatheredFor == Awaiting::valueForDefine);
   return gather(expressions, start, gatheredFor, newestOnly, nullptr);
 }

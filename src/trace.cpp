@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "chunked.h"
 #include "cons.h"
 #include "empty.h"
 #include "integer.h"
@@ -72,9 +74,20 @@ struct Binding {
   Item* name;
   Item* value;
   Item* by;  // the call or define that pushed it
+  // The binding of the same name that this one hides, counted from 1; 0 for
+  // none. Kept as the binding stack keeps its own, so that a lookup takes the
+  // same time however deep the stack.
+  std::uint32_t hidden;
   bool hasValue;
   bool argument;  // bound by a call, as written
 };
+
+// A value that a lookup found, with the binding it came from.
+struct Found {
+  Item* value = nullptr;
+  Binding binding{};
+};
+constexpr std::size_t foundKept = 16;
 
 // Catches what the program writes to standard output.
 class Capture final : public std::streambuf {
@@ -114,9 +127,9 @@ struct State {
   Item* current = nullptr;  // the form evalCons is working on
   std::vector<Item*> gatherings;
   std::vector<Item*> headCalls;
-  std::vector<Binding> bindings;
+  ChunkedStack<Binding> bindings;  // never copied as it grows: it may hold millions
   // The positions of the bindings of each name, by its symbol id, newest last.
-  std::unordered_map<std::size_t, std::vector<std::size_t>> bindingsByName;
+  std::vector<std::uint32_t> newestOfName;
   Item* missing = nullptr;  // the last name a lookup found nothing for
 
   // What may explain an error: the built-in being applied.
@@ -124,7 +137,8 @@ struct State {
   Item* builtinForm = nullptr;
   Item* builtinHead = nullptr;
   std::vector<Item*> builtinOperands;
-  std::unordered_map<const void*, std::size_t> lookedUpValues;  // value -> binding position
+  std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
+  std::size_t lookups = 0;
   std::string errorLine;
   Event pendingApply{};  // taken once its result is known
 
@@ -538,10 +552,10 @@ void explainError() {
     // the argument was bound as written.
     for (Item* operand : s.builtinOperands) {
       if (operand == nullptr || !isA<Cons>(*operand)) continue;
-      const auto found = s.lookedUpValues.find(operand);
-      if (found == s.lookedUpValues.end()) continue;
-      const Binding& binding = s.bindings[found->second];
-      if (!binding.argument) continue;
+      const auto* found = std::find_if(s.recentlyFound.begin(), s.recentlyFound.end(),
+                                       [&](const Found& f) { return f.value == operand; });
+      if (found == s.recentlyFound.end() || !found->binding.argument) continue;
+      const Binding& binding = found->binding;
       explain("explanation", "argument-as-written",
               {{"name", show(binding.name)}, {"value", show(operand)}, {"by", show(binding.by)}}, s.builtinForm);
       return;
@@ -665,11 +679,15 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     by = s.gatherings.back();
     s.gatherings.pop_back();
   }
+  std::uint32_t hidden = 0;
   // A binding whose name is no symbol is never found by a lookup.
   if (name != nullptr && isSymbol(*name)) {
-    s.bindingsByName[static_cast<const Symbol*>(name)->id()].push_back(s.bindings.size());
+    const std::size_t id = static_cast<const Symbol*>(name)->id();
+    if (id >= s.newestOfName.size()) s.newestOfName.resize(id + 1);
+    hidden = s.newestOfName[id];
+    s.newestOfName[id] = static_cast<std::uint32_t>(s.bindings.size() + 1);
   }
-  s.bindings.push_back(Binding{name, value, by, hasValue, argumentCell != nullptr});
+  s.bindings.push(Binding{name, value, by, hidden, hasValue, argumentCell != nullptr});
   Event e = event(Kind::bind, currentDepth, name, value, by);
   e.flag = hasValue ? 1 : 0;
   e.where = argumentCell;
@@ -680,9 +698,11 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
 void unbound(std::uint32_t count) {
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.bindings.empty(); ++i) {
-    Item* name = s.bindings.back().name;
-    if (name != nullptr && isSymbol(*name)) s.bindingsByName[static_cast<const Symbol*>(name)->id()].pop_back();
-    s.bindings.pop_back();
+    const Binding& newest = s.bindings.top();
+    if (newest.name != nullptr && isSymbol(*newest.name)) {
+      s.newestOfName[static_cast<const Symbol*>(newest.name)->id()] = newest.hidden;
+    }
+    s.bindings.pop();
   }
   Event e = event(Kind::unbind, currentDepth);
   e.number = count;
@@ -693,14 +713,10 @@ void lookedUp(const Symbol& name, Item* value) {
   State& s = *state;
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-  const auto found = s.bindingsByName.find(name.id());
-  std::uint64_t position = 0;  // from 1; 0 for none
-  if (found != s.bindingsByName.end() && !found->second.empty()) position = found->second.back() + 1;
+  const std::size_t position = name.id() < s.newestOfName.size() ? s.newestOfName[name.id()] : 0;  // from 1
   if (value == nullptr) s.missing = symbol;
-  if (position != 0 && value != nullptr) {
-    if (s.lookedUpValues.size() > 4096) s.lookedUpValues.clear();
-    s.lookedUpValues[value] = position - 1;
-  }
+  if (position != 0 && value != nullptr)
+    s.recentlyFound[s.lookups++ % foundKept] = Found{value, s.bindings[position - 1]};
   Event e = event(Kind::lookup, currentDepth, symbol, value);
   e.number = value == nullptr ? 0 : position;
   record(e);

@@ -8,6 +8,12 @@
       standard output, and its last event "end" must carry vellumark's status.
       A hook that changed evaluation would show here.
 
+  trace_check.py output VELLUMARK_TRACE
+      Runs standard input through vellumark-trace --json and writes what its
+      "output" events hold, ending with the status its "end" event gives: a
+      stand-in for vellumark that the differential checker can compare with
+      vellumark on random programs.
+
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole readable trace (there is no banner of its own).
@@ -71,6 +77,11 @@ def main():
         plain, traced, *paths = rest
         return harness.main(
             lambda: [harness.report(name, problems_of(plain, traced, stdin)) for name, stdin in inputs(paths)])
+    if mode == "output":
+        got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
+        events = [json.loads(line) for line in got.stdout.split(b"\n") if line]
+        sys.stdout.buffer.write("".join(e["text"] for e in events if e["event"] == "output").encode("latin-1"))
+        return events[-1]["status"] if events and events[-1]["event"] == "end" else 125
     traced, *paths = rest
     return harness.main(lambda: [
         harness.report(f"{case.where} {case.title}",

@@ -3,13 +3,17 @@
 // back as it is written, and ends with the exit status. The page ends a run
 // early by terminating the worker, and uses a new one for the next run.
 // Standard error stays the runtime's own, which writes to the console.
+// A worker named "trace" runs vellumark-trace --json instead, for the Step
+// view: the same interpreter with its trace hooks on.
 'use strict';
 
+const traced = self.name === 'trace';
+const script = traced ? 'vellumark-trace.js' : 'vellumark.js';
 // Served with the page's Content-Security-Policy, the worker needs a Trusted
 // Types policy of its own for the one script it loads.
 importScripts(self.trustedTypes
-  ? trustedTypes.createPolicy('playground', {createScriptURL: () => 'vellumark.js'}).createScriptURL('')
-  : 'vellumark.js');
+  ? trustedTypes.createPolicy('playground', {createScriptURL: () => script}).createScriptURL('')
+  : script);
 
 // The bytes at `offset` in the interpreter's memory, whichever typed array the
 // runtime hands over for it.
@@ -50,7 +54,7 @@ onmessage = ({data: input}) => {
   const fail = (reason) => postMessage({crash: String(reason)});
   createVellumark(settings).then((module) => {
     try {
-      module.callMain([]);
+      module.callMain(traced ? ['--json'] : []);
     } catch (error) {
       fail(error);
     }
