@@ -28,8 +28,6 @@
 #include "output.h"
 #include "run.h"
 
-extern char** environ;
-
 namespace {
 
 // One input in this many is also run by a fresh process.
@@ -117,7 +115,7 @@ int runFresh(const std::uint8_t* data, std::size_t size, int out) {
     if (errno != EINTR) broken("waitpid");
   }
   if (!WIFEXITED(status)) {
-    std::fprintf(stderr, "the fresh process ended with wait status %d\n", status);
+    (void)std::fprintf(stderr, "the fresh process ended with wait status %d\n", status);
     std::abort();
   }
   return WEXITSTATUS(status);
@@ -141,9 +139,9 @@ void compareWithFresh(const std::uint8_t* data, std::size_t size) {
   close(here);
   close(fresh);
   if (hereStatus == freshStatus && hereOut == freshOut) return;
-  std::fprintf(stderr,
-               "in-process run and fresh process differ\n-- in process, status %d:\n%s\n-- fresh, status %d:\n%s\n",
-               hereStatus, hereOut.c_str(), freshStatus, freshOut.c_str());
+  (void)std::fprintf(
+      stderr, "in-process run and fresh process differ\n-- in process, status %d:\n%s\n-- fresh, status %d:\n%s\n",
+      hereStatus, hereOut.c_str(), freshStatus, freshOut.c_str());
   std::abort();
 }
 
