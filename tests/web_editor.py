@@ -5,7 +5,7 @@ example that Undo takes back, a 390-pixel screen, Escape, and the reader's
 verdict under the editor against what the interpreter does with every input
 of the reader's golden cases.
 
-Usage: web_editor.py SITE INTERPRETER
+Usage: web_editor.py SITE INTERPRETER CHROMIUM CHROMEDRIVER
 """
 
 import pathlib
@@ -151,9 +151,9 @@ def check_verdicts(site, interpreter, problems):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 5:
         sys.exit(__doc__)
-    site = web.Site(pathlib.Path(sys.argv[1]))
+    site = web.Site(pathlib.Path(sys.argv[1]), sys.argv[3], sys.argv[4])
     problems = []
     try:
         check_editing(site, sys.argv[2], problems)

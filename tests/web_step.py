@@ -6,7 +6,7 @@ the explanation of the textbook factorial; the note on a misspelt name; the
 million-call countdown recorded and stepped to its end; a recursion
 without end recorded to its error.
 
-Usage: web_step.py SITE [--screenshot PNG]
+Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
 """
 
 import argparse
@@ -119,9 +119,11 @@ def check_endless(site, problems):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
+    parser.add_argument("--chromium", required=True)
+    parser.add_argument("--chromedriver", required=True)
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the dynamic example's Step view here")
     arguments = parser.parse_args()
-    site = web.Site(arguments.site)
+    site = web.Site(arguments.site, arguments.chromium, arguments.chromedriver)
     problems = []
     try:
         check_dynamic(site, problems)
