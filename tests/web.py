@@ -252,6 +252,24 @@ def check_floods(site, problems):
         problems.append("a program too long for a link still offers one")
 
 
+def drive(site, checks):
+    """Runs `checks`, each a function of the list of problems, on `site`; adds
+    the errors on the browser's console, closes the browser, prints the tally
+    and exits with 1 when anything failed."""
+    problems = []
+    try:
+        for check in checks:
+            check(problems)
+        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
+                     if entry["level"] == "SEVERE"]
+    finally:
+        site.close()
+    for problem in problems:
+        print(f"FAIL {problem}")
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    sys.exit(1 if problems else 0)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
@@ -262,25 +280,18 @@ def main():
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the page after the table example here")
     arguments = parser.parse_args()
     site = Site(arguments.site, arguments.chromium, arguments.chromedriver)
-    problems = []
-    try:
-        if arguments.group == "page":
-            check_page(site, arguments.interpreter, problems)
-        else:
-            check_deep(site, problems)
-            check_floods(site, problems)
+
+    def screenshot(_):
         if arguments.screenshot:
             site.open()
             site.result(site.choose("table"))
             site.driver.save_screenshot(str(arguments.screenshot))
-        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
-                     if entry["level"] == "SEVERE"]
-    finally:
-        site.close()
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+
+    if arguments.group == "page":
+        checks = [lambda problems: check_page(site, arguments.interpreter, problems)]
+    else:
+        checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
+    drive(site, checks + [screenshot])
 
 
 if __name__ == "__main__":

@@ -154,19 +154,9 @@ def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
     site = web.Site(pathlib.Path(sys.argv[1]), sys.argv[3], sys.argv[4])
-    problems = []
-    try:
-        check_editing(site, sys.argv[2], problems)
-        check_small_screen(site, problems)
-        check_verdicts(site, sys.argv[2], problems)
-        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
-                     if entry["level"] == "SEVERE"]
-    finally:
-        site.close()
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+    web.drive(site, [lambda problems: check_editing(site, sys.argv[2], problems),
+                     lambda problems: check_small_screen(site, problems),
+                     lambda problems: check_verdicts(site, sys.argv[2], problems)])
 
 
 if __name__ == "__main__":
