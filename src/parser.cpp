@@ -117,13 +117,18 @@ Item* Parser::readItem() {
       getNextChar();
       open.emplace_back();
       value = readCdr(open);
+    } else if (isDigit()) {
+      const std::uint32_t line = line_;
+      const std::uint32_t column = column_;
+      value = readInteger();
+      trace::atomRead(line, column, lastLine_, lastColumn_);
     } else if (isPunctuation()) {
       trace::readFailed(line_, column_);
       fail("Bad input.");
     } else {
       const std::uint32_t line = line_;
       const std::uint32_t column = column_;
-      value = isDigit() ? readInteger() : readSymbol();
+      value = readSymbol();
       trace::atomRead(line, column, lastLine_, lastColumn_);
     }
     // Hand each finished value to the list it belongs to; a list that ends

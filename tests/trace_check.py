@@ -8,6 +8,10 @@
       standard output, and its last event "end" must carry vellumark's status.
       A hook that changed evaluation would show here.
 
+  trace_check.py random VELLUMARK VELLUMARK_TRACE COUNT
+      The same for COUNT random programs of the differential checker
+      (fuzz/differential.py, seed 1).
+
   trace_check.py output VELLUMARK_TRACE
       Runs standard input through vellumark-trace --json and writes what its
       "output" events hold, ending with the status its "end" event gives: a
@@ -77,6 +81,14 @@ def main():
         plain, traced, *paths = rest
         return harness.main(
             lambda: [harness.report(name, problems_of(plain, traced, stdin)) for name, stdin in inputs(paths)])
+    if mode == "random":
+        plain, traced, count = rest
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fuzz"))
+        import differential  # noqa: E402
+        return harness.main(lambda: [
+            harness.report(f"random program {index}: {program[:80]!r}",
+                           problems_of(plain, traced, program))
+            for index, program in ((i, differential.make_program(1, i)) for i in range(int(count)))])
     if mode == "output":
         got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
         events = [json.loads(line) for line in got.stdout.split(b"\n") if line]

@@ -54,6 +54,8 @@ LINKED = ["(list (quote (café ünï ✓ 𝄞 a%b x#y&z=1?))\n      (quote (a  b
           "(quote (a b))\r\n"]
 MARKUP = ["(print <img src=x onerror=alert(1)>)\n",
           "(begin (print (quote <img/src/onerror=alert)) (print (list 1)) (print (quote >)))\n"]
+# The characters the output pane shows at most (shownLimit in web/playground.js).
+SHOWN_LIMIT = 1 << 18
 TYPED = "(begin\n  (define größe (quote (ñ 1)))\n  (list größe (quote (x . y))))\n"
 
 
@@ -216,9 +218,56 @@ def check_deep(site, problems):
             "document.getElementById('run').click();", source + "\n"), seconds=120)
         elapsed = time.monotonic() - started
         print(f"{case.__name__}: shown after {elapsed:.2f} s; the page says {site.text('state')!r}")
-        compare(problems, case.__name__, got, (harness.BANNER.decode() + expected, str(status)))
+        expected = harness.BANNER.decode() + expected
+        if len(expected) > SHOWN_LIMIT:
+            # The pane keeps what it can lay out, and says that it cut the rest.
+            expected = expected[:SHOWN_LIMIT]
+            if "The output was cut" not in site.text("why"):
+                problems.append(f"{case.__name__}: no note that the output was cut ({site.text('why')!r})")
+        compare(problems, case.__name__, got, (expected, str(status)))
         if case is large.recursion_without_end and elapsed > 10:
             problems.append(f"{case.__name__}: ended after {elapsed:.1f} s, more than 10")
+
+
+def check_floods(site, problems):
+    """Output in many short lines leaves Stop working at once; a program too long
+    for a link says so."""
+    site.open()
+    flood = "(begin (define f (lambda () (begin (print 1) (newline) (f)))) (f))\n"
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
+        "document.getElementById('run').click();", flood)
+    time.sleep(3)
+    # Stop answers as soon as the page is free to take the click.
+    started = time.monotonic()
+    site.driver.execute_script("document.getElementById('stop').click()")
+    elapsed = time.monotonic() - started
+    print(f"Stop under a flood of short lines: {elapsed:.2f} s, the page says {site.text('state')!r}")
+    if site.text("state") != "Stopped." or elapsed > 0.5:
+        problems.append(f"Stop under a flood of short lines: {site.text('state')!r} after {elapsed:.2f} s")
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});",
+        "(quote (" + "a%b " * 600_000 + "))\n")
+    if site.driver.find_element(By.ID, "share").text != "Too long to share as a link":
+        problems.append("a program too long for a link still offers one")
+
+
+def drive(site, checks):
+    """Runs `checks`, each a function of the list of problems, on `site`; adds
+    the errors on the browser's console, closes the browser, prints the tally
+    and exits with 1 when anything failed."""
+    problems = []
+    try:
+        for check in checks:
+            check(problems)
+        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
+                     if entry["level"] == "SEVERE"]
+    finally:
+        site.close()
+    for problem in problems:
+        print(f"FAIL {problem}")
+    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
+    sys.exit(1 if problems else 0)
 
 
 def main():
@@ -231,24 +280,18 @@ def main():
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the page after the table example here")
     arguments = parser.parse_args()
     site = Site(arguments.site, arguments.chromium, arguments.chromedriver)
-    problems = []
-    try:
-        if arguments.group == "page":
-            check_page(site, arguments.interpreter, problems)
-        else:
-            check_deep(site, problems)
+
+    def screenshot(_):
         if arguments.screenshot:
             site.open()
             site.result(site.choose("table"))
             site.driver.save_screenshot(str(arguments.screenshot))
-        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
-                     if entry["level"] == "SEVERE"]
-    finally:
-        site.close()
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+
+    if arguments.group == "page":
+        checks = [lambda problems: check_page(site, arguments.interpreter, problems)]
+    else:
+        checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
+    drive(site, checks + [screenshot])
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ example that Undo takes back, a 390-pixel screen, Escape, and the reader's
 verdict under the editor against what the interpreter does with every input
 of the reader's golden cases.
 
-Usage: web_editor.py SITE INTERPRETER
+Usage: web_editor.py SITE INTERPRETER CHROMIUM CHROMEDRIVER
 """
 
 import pathlib
@@ -151,22 +151,12 @@ def check_verdicts(site, interpreter, problems):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 5:
         sys.exit(__doc__)
-    site = web.Site(pathlib.Path(sys.argv[1]))
-    problems = []
-    try:
-        check_editing(site, sys.argv[2], problems)
-        check_small_screen(site, problems)
-        check_verdicts(site, sys.argv[2], problems)
-        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
-                     if entry["level"] == "SEVERE"]
-    finally:
-        site.close()
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+    site = web.Site(pathlib.Path(sys.argv[1]), sys.argv[3], sys.argv[4])
+    web.drive(site, [lambda problems: check_editing(site, sys.argv[2], problems),
+                     lambda problems: check_small_screen(site, problems),
+                     lambda problems: check_verdicts(site, sys.argv[2], problems)])
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ the explanation of the textbook factorial; the note on a misspelt name; the
 million-call countdown recorded and stepped to its end; a recursion
 without end recorded to its error.
 
-Usage: web_step.py SITE [--screenshot PNG]
+Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
 """
 
 import argparse
@@ -89,13 +89,20 @@ def check_explained(site, problems):
         problems.append("the Step view turned text into markup")
 
 
-def check_countdown(site, problems):
-    source, _, _ = large.a_million_nested_calls()
+def record_large(site, what, case, problems):
+    """Records one of large.py's programs; whether it was recorded in time."""
+    source, _, _ = case()
     seconds = record(site, source + "\n", seconds=120)
     if seconds is None:
-        problems.append(f"countdown: not recorded within 120 s ({site.text('step-counter')!r})")
+        problems.append(f"{what}: not recorded within 120 s ({site.text('step-counter')!r})")
+        return False
+    print(f"{what}: recorded and opened after {seconds:.2f} s")
+    return True
+
+
+def check_countdown(site, problems):
+    if not record_large(site, "countdown", large.a_million_nested_calls, problems):
         return
-    print(f"countdown: recorded and opened after {seconds:.2f} s")
     site.driver.execute_script(
         "const s = document.getElementById('step-slider'); s.value = s.max; s.dispatchEvent(new Event('input'))")
     if site.text("step-event") != "The run ends with status 0" or "Out:  0" not in site.text("step-output"):
@@ -106,12 +113,8 @@ def check_countdown(site, problems):
 
 
 def check_endless(site, problems):
-    source, _, _ = large.recursion_without_end()
-    seconds = record(site, source + "\n", seconds=120)
-    if seconds is None:
-        problems.append(f"recursion without end: not recorded within 120 s ({site.text('step-counter')!r})")
+    if not record_large(site, "recursion without end", large.recursion_without_end, problems):
         return
-    print(f"recursion without end: recorded and opened after {seconds:.2f} s")
     if "Error: recursion too deep." not in site.text("explanation"):
         problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
 
@@ -119,26 +122,21 @@ def check_endless(site, problems):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
+    parser.add_argument("--chromium", required=True)
+    parser.add_argument("--chromedriver", required=True)
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the dynamic example's Step view here")
     arguments = parser.parse_args()
-    site = web.Site(arguments.site)
-    problems = []
-    try:
-        check_dynamic(site, problems)
+    site = web.Site(arguments.site, arguments.chromium, arguments.chromedriver)
+
+    def screenshot(_):
         if arguments.screenshot:
             site.driver.set_window_size(1280, 1500)
             site.driver.save_screenshot(str(arguments.screenshot))
-        check_explained(site, problems)
-        check_countdown(site, problems)
-        check_endless(site, problems)
-        problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
-                     if entry["level"] == "SEVERE"]
-    finally:
-        site.close()
-    for problem in problems:
-        print(f"FAIL {problem}")
-    print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
-    sys.exit(1 if problems else 0)
+
+    web.drive(site, [lambda problems: check_dynamic(site, problems), screenshot,
+                     lambda problems: check_explained(site, problems),
+                     lambda problems: check_countdown(site, problems),
+                     lambda problems: check_endless(site, problems)])
 
 
 if __name__ == "__main__":

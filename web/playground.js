@@ -30,6 +30,16 @@ const state = document.getElementById('state');
 // Beyond this much output the page itself would run out of memory, so the run
 // is stopped there instead.
 const outputLimit = 64 << 20;
+// The pane shows at most this many characters: laying out text costs time and
+// memory in proportion to all of it, some five seconds for 1 MiB on one line
+// in Chromium here (23 MB took 26 s and 3.6 GB), so more would hold the page,
+// and Stop with it. The rest is counted, not kept.
+const shownLimit = 1 << 18;
+// Lines cost more than their characters: a million short lines hold the page
+// for seconds. So the pane also shows at most this many lines.
+const linesShown = 20000;
+// Chromium opens no address longer than 2 MiB; a longer link would not open.
+const linkLimit = 2 << 20;
 const storageKey = 'vellumark.program';
 // The bytes of "Vellumark" and the empty line after it.
 const banner = 11;
@@ -182,7 +192,7 @@ function edited(update) {
     menu.value = '';
     keep();
   }
-  shareLink.href = '#program=' + encodeURIComponent(source);
+  share(source);
   undoButton.disabled = undoDepth(update.state) === 0;
   askVerdict();
 }
@@ -225,7 +235,19 @@ function load(text, {undoable = true} = {}) {
     annotations: [loaded.of(true), ...(undoable ? [] : [Transaction.addToHistory.of(false)])],
   });
   source = text;
-  shareLink.href = '#program=' + encodeURIComponent(text);
+  share(text);
+}
+
+// The Share link for `text`, or a word that it is too long to be one.
+function share(text) {
+  const address = '#program=' + encodeURIComponent(text);
+  if (address.length + location.href.split('#')[0].length > linkLimit) {
+    shareLink.removeAttribute('href');
+    shareLink.textContent = 'Too long to share as a link';
+  } else {
+    shareLink.href = address;
+    shareLink.textContent = 'Share link';
+  }
 }
 
 // ---- Work kept in this browser ----------------------------------------------
@@ -354,10 +376,11 @@ function askVerdict() {
 // ---- Runs --------------------------------------------------------------------
 
 function finish(message) {
-  showOutput();
-  showOutput = () => {};
+  // The worker goes first: showing what it wrote may take a while.
   if (worker) worker.terminate();
   worker = null;
+  showOutput();
+  showOutput = () => {};
   stopButton.disabled = true;
   state.textContent = message;
 }
@@ -382,6 +405,14 @@ function run() {
   let pending = '';
   let timer = 0;
   let wait = 50;
+  let shown = 0; // characters in the pane, and waiting to be
+  let lines = 0;
+  let cut = false;
+  const noteCut = () => {
+    if (!cut) return;
+    why.textContent = `The output was cut: the pane shows its first ${shownLimit >> 10} KiB of characters or ` +
+      `${linesShown} lines, whichever comes first; the run wrote ${(written / (1 << 20)).toFixed(1)} MiB.`;
+  };
   showOutput = () => {
     clearTimeout(timer);
     timer = 0;
@@ -389,6 +420,7 @@ function run() {
     const batchStarted = performance.now();
     // append() with a string adds a text node: output is never markup.
     output.append(pending);
+    noteCut();
     pending = '';
     // Reading the height lays the pane out here rather than at the next
     // frame, so that the time that took is known.
@@ -401,16 +433,33 @@ function run() {
     if (current !== worker) return;
     if (data.output) {
       written += data.output.length;
-      pending += decoder.decode(data.output, {stream: true});
+      // Past what the pane shows, output is only counted.
+      if (!cut) {
+        let text = decoder.decode(data.output, {stream: true});
+        if (shown + text.length > shownLimit) {
+          text = text.slice(0, shownLimit - shown);
+          cut = true;
+        }
+        for (let end = text.indexOf('\n'); end >= 0; end = text.indexOf('\n', end + 1)) {
+          if (++lines === linesShown) {
+            text = text.slice(0, end + 1);
+            cut = true;
+            break;
+          }
+        }
+        pending += text;
+        shown += text.length;
+      }
       if (!timer) timer = setTimeout(showOutput, wait);
       if (written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
     } else if ('status' in data) {
-      pending += decoder.decode();
+      if (!cut) pending += decoder.decode();
       exitStatus.textContent = String(data.status);
       finish(`Finished in ${((performance.now() - started) / 1000).toFixed(2)} s.`);
+      noteCut();
       if (data.status === 0 && written === banner) explainSilence(input);
     } else if ('crash' in data) {
-      pending += decoder.decode();
+      if (!cut) pending += decoder.decode();
       finish(`The interpreter failed: ${data.crash}`);
     }
   };
@@ -517,7 +566,7 @@ const previous = linked ? null : keptText();
 if (previous !== null) {
   load(previous, {undoable: false});
   source = textFile(previous);
-  shareLink.href = '#program=' + encodeURIComponent(source);
+  share(source);
   kept.textContent = 'Your text is kept in this browser.';
 }
 if (!linked) state.textContent = 'Write an expression or choose an example, then Run.';
