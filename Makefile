@@ -30,11 +30,12 @@ test:
 sanitize:
 	cmake --workflow --preset sanitize
 
-# Line coverage of src/ by the test suite.
+# Line and branch coverage of src/ by the test suite, with their floors.
 coverage:
 	tests/coverage.sh
 
-# Coverage-guided fuzzing of the whole interpreter for FUZZ_SECONDS.
+# In-process, coverage-guided fuzzing of the whole interpreter for
+# FUZZ_SECONDS (fuzz/README.md).
 fuzz:
 	fuzz/fuzz.sh $(FUZZ_SECONDS)
 

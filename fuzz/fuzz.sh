@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Fuzzes the whole interpreter (reader, evaluator, printer) with AFL++ for the
-# given number of seconds, under AddressSanitizer and UndefinedBehaviorSanitizer.
-# The real program runs for every input, exits and all, so nothing about it is
-# special-cased except a cap on the work of one run (see src/budget.h).
-# Fails when the fuzzer saved any crash or hang; these go to fuzz/findings/.
+# Fuzzes the whole interpreter (reader, evaluator, printer) in process with
+# libFuzzer for the given number of seconds: one program per iteration, the
+# interpreter put back into its starting state between (fuzz/harness.cpp).
+# Two fuzzers run side by side on the same corpus: one built under
+# AddressSanitizer and UndefinedBehaviorSanitizer (the fuzz preset), and one
+# without sanitizers, several times faster, which still catches every crash,
+# hang and difference from a fresh process. Before them, every seed runs
+# under the sanitizers and is compared with a fresh process.
+# Fails on any finding; the inputs go to fuzz/findings/.
 #
 # Usage: fuzz/fuzz.sh [SECONDS]        (default 3600)
 set -euo pipefail
@@ -12,53 +16,53 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
 findings=$root/fuzz/findings
 
-command -v afl-fuzz >/dev/null || { echo "afl-fuzz not found: apt-get install afl++" >&2; exit 1; }
+command -v clang++ >/dev/null || { echo "clang++ not found: apt-get install clang" >&2; exit 1; }
 
-# Two instances share the findings: the main one, built by the fuzz preset
-# under both sanitizers, and a second, several times faster, under
-# UndefinedBehaviorSanitizer alone, which still catches every crash as a signal.
-# Each is configured afresh, so that a tree left by an older configuration
-# cannot keep flags the preset no longer sets.
+# Each build is configured afresh, so that a tree left by an older
+# configuration cannot keep flags the preset no longer sets.
 configure() {
   local dir=$1
   shift
   cmake -S "$root" --preset fuzz --fresh -B "$dir" "$@" >/dev/null
   cmake --build "$dir" -j2 >/dev/null
 }
-export AFL_QUIET=1
-configure "$build/main"
-configure "$build/fast" -DVELLUMARK_SANITIZE=undefined
+configure "$build/sanitize"
+configure "$build/fast" -DVELLUMARK_SANITIZE= -DCMAKE_BUILD_TYPE=Release
 
-rm -rf "$build/seeds"
+rm -rf "$build/seeds" "$findings"
 python3 "$root/fuzz/seeds.py" "$build/seeds" $(find "$root/tests/golden" -name '*.case' | sort)
-rm -rf "$findings"
+mkdir -p "$build/corpus" "$findings"
 
-export AFL_NO_UI=1 AFL_SKIP_CPUFREQ=1 AFL_I_DONT_CARE_ABOUT_MISSING_CRASHES=1 AFL_SKIP_CRASHES=1 AFL_NO_AFFINITY=1
-export ASAN_OPTIONS=abort_on_error=1:symbolize=0:detect_leaks=0
-export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:symbolize=0
+export ASAN_OPTIONS=abort_on_error=1:symbolize=1:detect_leaks=0
+export UBSAN_OPTIONS=halt_on_error=1:abort_on_error=1:print_stacktrace=1
+VELLUMARK_COMPARE_ALL=1 "$build/sanitize/vellumark_fuzzer" -runs=0 "$build/seeds" >"$build/seeds.log" 2>&1 ||
+  { tail -40 "$build/seeds.log"; exit 1; }
+
 fuzz() {
-  local role=$1 name=$2
-  afl-fuzz "$role" "$name" -i "$build/seeds" -o "$findings" -x "$root/fuzz/vellumark.dict" -m none -t 5000 \
-    -V "$seconds" -- "$build/$name/vellumark" >"$build/afl-$name.log" 2>&1
+  local name=$1
+  "$build/$name/vellumark_fuzzer" -dict="$root/fuzz/vellumark.dict" -max_len=4096 -timeout=5 -rss_limit_mb=2048 \
+    -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$name-" \
+    "$build/corpus" "$build/seeds" >"$build/$name.log" 2>&1
 }
-fuzz -M main &
-main=$!
-fuzz -S fast &
+fuzz sanitize &
+sanitize=$!
+fuzz fast &
 fast=$!
 status=0
-wait $main || { tail -20 "$build/afl-main.log"; status=1; }
-wait $fast || { tail -20 "$build/afl-fast.log"; status=1; }
-[ $status -eq 0 ] || exit 1
+wait $sanitize || status=1
+wait $fast || status=1
 
-found=0
-for instance in main fast; do
-  echo "-- $instance"
-  grep -E '^(run_time|execs_done|execs_per_sec|corpus_count|bitmap_cvg|saved_crashes|saved_hangs) ' \
-    "$findings/$instance/fuzzer_stats" || true
-  found=$((found + $(find "$findings/$instance/crashes" "$findings/$instance/hangs" -type f ! -name README.txt | wc -l)))
+total=0
+for name in sanitize fast; do
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$name.log")
+  rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$build/$name.log")
+  echo "-- $name: ${runs:-?} programs, ${rate:-?} a second"
+  total=$((total + ${runs:-0}))
 done
-if [ "$found" -ne 0 ]; then
-  echo "fuzzing found $found crashing or hanging inputs in $findings/*/{crashes,hangs}"
+echo "$total programs in all"
+if [ $status -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
+  for name in sanitize fast; do grep -m1 -A30 -E "ERROR|differ|deadly|timeout" "$build/$name.log" || true; done
+  echo "fuzzing found inputs that fail, in $findings"
   exit 1
 fi
-echo "fuzzing found no crash and no hang"
+echo "fuzzing found nothing"

@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "fail.h"
 
@@ -20,6 +22,11 @@ constexpr std::size_t hugePageSize = std::size_t{2} << 20;
 // as clearing a whole huge page; blocks then double so that large runs make
 // few requests.
 std::size_t nextBlockSize = firstBlockSize;
+
+#ifdef VELLUMARK_IN_PROCESS
+// Every block taken, oldest first, so that rewind() can give back the newer.
+std::vector<std::pair<char*, std::size_t>> blocks;
+#endif
 
 // A block of `size` bytes from the system; large blocks start at a huge-page
 // boundary so that all of them can be huge pages.
@@ -45,6 +52,9 @@ void* allocateInNewBlock(std::size_t size) {
   // The rest of the old block is simply left unused.
   while (nextBlockSize < size) nextBlockSize *= 2;
   char* block = newBlock(nextBlockSize);
+#ifdef VELLUMARK_IN_PROCESS
+  blocks.emplace_back(block, nextBlockSize);
+#endif
   region.next = block + size;
   region.end = block + nextBlockSize;
   if (nextBlockSize < hugePageSize) {
@@ -54,5 +64,16 @@ void* allocateInNewBlock(std::size_t size) {
   }
   return block;
 }
+
+#ifdef VELLUMARK_IN_PROCESS
+Mark mark() { return {region, blocks.size(), nextBlockSize}; }
+
+void rewind(const Mark& to) {
+  for (std::size_t newer = to.blocks; newer < blocks.size(); ++newer) munmap(blocks[newer].first, blocks[newer].second);
+  blocks.resize(to.blocks);
+  region = to.region;
+  nextBlockSize = to.nextBlockSize;
+}
+#endif
 
 }  // namespace arena

@@ -31,6 +31,16 @@ inline Region region;
 // "Error: out of memory." when no more memory can be had.
 void* allocateInNewBlock(std::size_t size);
 
+// What the arena holds at one moment, to go back to later: every value made
+// since is gone then. Only for a process that runs many programs (run.h).
+struct Mark {
+  Region region;
+  std::size_t blocks;
+  std::size_t nextBlockSize;
+};
+Mark mark();
+void rewind(const Mark& to);
+
 // Returns `size` bytes, aligned for a pointer (enough for every value). Ends
 // the run with "Error: out of memory." when no more memory can be had.
 inline void* allocate(std::size_t size) {

@@ -13,9 +13,11 @@
 
 namespace budget {
 
+// The steps taken so far in this run.
+inline unsigned long long steps = 0;
+
 inline void spend() {
 #ifdef VELLUMARK_WORK_LIMIT
-  static unsigned long long steps = 0;
   if (++steps > VELLUMARK_WORK_LIMIT) fail("Error: work limit of this fuzzing build reached.");
 #endif
 }

@@ -30,6 +30,15 @@ class ChunkedStack {
     ++size_;
   }
 
+  // Takes every element off and lets go of the chunks from the arena, for a
+  // process that empties the arena between runs (see run.h).
+  void clear() {
+    chunks_.resize(first_ ? 1 : 0);
+    current_ = 0;
+    size_ = 0;
+    begin_ = top_ = end_ = nullptr;
+  }
+
   // Takes the newest element off; the stack must not be empty.
   void pop() {
     --top_;

@@ -8,6 +8,18 @@
 #include "functions.h"
 #include "output.h"
 
+namespace {
+
+// The pairs whose car the printer is writing, outermost first. Kept from one
+// print to the next, so that its room can be taken before a value's first
+// character is written; the printer never runs inside itself, since only a
+// pair's printCdr prints pairs.
+std::vector<const Cons*> unfinished;
+
+}  // namespace
+
+void reservePrinting(std::size_t depth) { unfinished.reserve(depth); }
+
 Item* Cons::evaluate() { return evaluateFully(this); }
 
 void Cons::print(std::ostream& os) const {
@@ -21,7 +33,7 @@ void Cons::printCdr(std::ostream& os) const {
   // depth uses the call stack. The text is that of the plain recursion: the
   // car, then ")" at the end of the list, " " before the next element, or the
   // tail's own printCdr for an improper end.
-  std::vector<const Cons*> unfinished;
+  unfinished.clear();  // a run ended in the middle of printing may have left some
   const Cons* cell = this;
   for (;;) {
     budget::spend();

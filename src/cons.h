@@ -2,6 +2,8 @@
 // cdr is the empty list; any other final cdr makes an improper list.
 #pragma once
 
+#include <cstddef>
+
 #include "item.h"
 
 class Cons final : public Item {
@@ -31,6 +33,11 @@ class Cons final : public Item {
 // Builds a list front to back in one pass, so that long lists need neither
 // recursion nor a second pass. Only cells the builder made itself, and has not
 // handed out yet, are ever linked, so no value anyone holds ever changes.
+// Takes the memory the printer needs for values nested `depth` lists deep
+// (a list of numbers is 0), so that printing one allocates nothing. Ends the
+// run with "Error: out of memory." when it cannot be had.
+void reservePrinting(std::size_t depth);
+
 class ListBuilder {
  public:
   void add(Item* element) {

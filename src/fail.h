@@ -13,7 +13,8 @@
 
 // Ends the run with "Error: out of memory.": whatever ran out (the values'
 // blocks, the stacks beneath evaluation, the standard library's own
-// allocations) ends it the same way.
+// allocations) ends it the same way. It is also the handler that operator new
+// calls when it finds no memory, from before the first allocation of the run.
 [[noreturn]] void failOutOfMemory();
 
 // Flushes standard output and ends the process with `status`, or with 1 when

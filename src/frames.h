@@ -94,6 +94,12 @@ class EvaluationStack {
     open();
     frames_.push(frame);
   }
+  // Takes every frame off (see ChunkedStack::clear).
+  void clear() {
+    frames_.clear();
+    depth_ = 0;
+  }
+
   // A procedure call that bound nothing opens a level on the frame on top.
   void enterBareCall() {
     Frame& newest = frames_.top();

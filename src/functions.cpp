@@ -57,7 +57,7 @@ bool takeFirst(Item*& list, Item*& element) {
 
 Item* builtinPrint(Operands operands) {
   Item* value = operands.first();
-  checkBound(value);
+  readyToPrint(value);
   std::cout << value;
   return value;
 }
@@ -235,6 +235,13 @@ Step resume(Item* value) {
 }
 
 }  // namespace
+
+#ifdef VELLUMARK_IN_PROCESS
+void resetEvaluation() {
+  frames.clear();
+  valueStack.truncate(0);
+}
+#endif
 
 Item* Operands::list() const {
   ListBuilder list;

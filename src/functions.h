@@ -70,6 +70,9 @@ class Operands {
 // the evaluation stack allows.
 Item* evaluateFully(Item* expression);
 
+// Drops every frame and gathered value, for a process that runs another
+// program after this one (see run.h).
+void resetEvaluation();
 // A rule that waits for a value is written as two functions side by side: the
 // rule, which pushes a frame and returns the expression to evaluate, and its
 // second half, NAMEAfterWHAT, which the evaluation loop calls with the value

@@ -5,13 +5,6 @@
 
 #include "output.h"
 
-namespace {
-
-constexpr int smallestShared = -128;
-constexpr int largestShared = 1023;
-
-}  // namespace
-
 Integer* Integer::make(int number) {
   if (number < smallestShared || number > largestShared) return new Integer(number);
   static std::array<Integer*, largestShared - smallestShared + 1> shared{};

@@ -13,6 +13,9 @@ class Integer final : public Item {
   // over, are shared: nothing can tell two equal integers apart, since values
   // never change and nothing compares them by identity.
   static Integer* make(int number);
+  // The shared numbers.
+  static constexpr int smallestShared = -128;
+  static constexpr int largestShared = 1023;
 
   void print(std::ostream& os) const override;
   int getInt() const override;

@@ -1,6 +1,7 @@
 #include "item.h"
 
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "budget.h"
@@ -47,19 +48,26 @@ void failGetCdr() { fail("Error: tried to getCdr from non-Cons."); }
 
 void unbound() { fail("Error: unbound symbol."); }
 
-void checkBound(Item* value) {
+void readyToPrint(Item* value) {
   // A worklist rather than recursion: the value may be nested a million deep.
-  std::vector<Item*> pending{value};
+  // Each list waits with the number of lists it is nested in, and the deepest
+  // nesting is what the printer's own worklist will hold.
+  std::vector<std::pair<Item*, std::size_t>> pending{{value, 0}};
+  std::size_t deepest = 0;
   while (!pending.empty()) {
-    Item* item = need(pending.back());
+    auto [item, depth] = pending.back();
     pending.pop_back();
+    need(item);
+    if (depth > deepest) deepest = depth;
     while (isA<Cons>(*item)) {
       budget::spend();
       const auto& pair = static_cast<const Cons&>(*item);
       // Only nested lists wait on the worklist; a long flat list needs none.
       Item* element = need(pair.car());
-      if (isA<Cons>(*element)) pending.push_back(element);
+      if (isA<Cons>(*element)) pending.emplace_back(element, depth + 1);
       item = need(pair.cdr());
     }
   }
+  pending = {};
+  reservePrinting(deepest);
 }

@@ -75,7 +75,10 @@ inline Item* need(Item* value) {
   return value;
 }
 
-// Ends the run with "Error: unbound symbol." when `value` is no value or holds
-// one anywhere inside. Printing checks this first, so that a value is either
-// written whole or not at all.
-void checkBound(Item* value);
+// Makes `value` ready to be printed whole, before any of it is written: ends
+// the run with "Error: unbound symbol." when it is no value or holds one
+// anywhere inside, and with "Error: out of memory." when the printer cannot
+// have the memory its walk over the value takes. After it, printing `value`
+// allocates nothing, so it is written whole or, should the output fail, not
+// past the point where writing failed.
+void readyToPrint(Item* value);

@@ -1,39 +1,25 @@
 // The driver: one run reads one expression, echoes it, evaluates it and writes
 // the result.
-#include <iostream>
-#include <new>
-
-#include "fail.h"
-#include "item.h"
 #include "output.h"
-#include "parser.h"
+#include "run.h"
 #include "trace.h"
 
-namespace {
-
-[[noreturn]] void run() {
-  std::cout << "Vellumark" << std::endl << std::endl;
-  auto* parser = new Parser();
-  Item* item = parser->readItem();
-  trace::read(item);
-  std::cout << "In:   " << item << std::endl;
-  Item* result = item->evaluate();
-  // Checked before the label, so that a result holding no value gives the
-  // error line alone.
-  checkBound(result);
-  std::cout << "Out:  " << result << std::endl;
-  finish(0);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  // The interpreter writes only through std::cout, so it needs no tie to C
-  // stdio; its own large buffer writes a long list in a few system calls.
-  // Line ends still flush it where the output format asks.
-  std::ios::sync_with_stdio(false);
+  // std::cout gets a large buffer of its own, which writes a long list in a
+  // few system calls; line ends still flush it where the output format asks.
+  // Having its own buffer, it needs no std::ios::sync_with_stdio(false), which
+  // would only take memory for buffers of the other standard streams, at a
+  // moment when a failure could not be written anywhere. (The handler for a
+  // failed allocation is in place before main starts: see fail.cpp.)
   useLargeOutputBuffer();
-  std::set_new_handler(failOutOfMemory);
   trace::start(argc, argv);
-  run();
+#ifdef VELLUMARK_IN_PROCESS
+  try {
+    runOnce();
+  } catch (const RunEnded& ended) {
+    return ended.status;
+  }
+#else
+  runOnce();
+#endif
 }

@@ -30,6 +30,13 @@ void Stack::bind(Item* name, Item* value, bool hasValue) {
   newestInSlot_[slot] = static_cast<Position>(bindings_.size());
 }
 
+#ifdef VELLUMARK_IN_PROCESS
+void Stack::clear() {
+  bindings_.clear();
+  newestInSlot_.assign(1, 0);
+}
+#endif
+
 void Stack::pop() {
   if (bindings_.empty()) {
     std::cout << "Error: Trying to pop an empty list.";

@@ -31,6 +31,9 @@ class Stack {
 
   std::size_t size() const { return bindings_.size(); }
 
+  // Takes every binding off (see ChunkedStack::clear).
+  void clear();
+
   // The value of the newest binding of `symbol`'s name, or no value (null)
   // when there is none. What a walk from the newest binding gives, including
   // its failures, but in time independent of the stack's size: the walk

@@ -1,8 +1,10 @@
 #include "symbol.h"
 
 #include <functional>
+#include <iterator>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "environment.h"
 #include "output.h"
@@ -25,8 +27,15 @@ struct NameHash {
   std::size_t operator()(std::string_view name) const noexcept { return std::hash<std::string_view>{}(name); }
 };
 
+using Names = std::unordered_map<std::string, Name, NameHash, std::equal_to<>>;
+
+Names& allNames() {
+  static Names names;
+  return names;
+}
+
 Name& entryFor(std::string_view name) {
-  static std::unordered_map<std::string, Name, NameHash, std::equal_to<>> names;
+  Names& names = allNames();
   auto found = names.find(name);
   if (found == names.end()) found = names.emplace(std::string(name), Name{names.size() + 1, nullptr}).first;
   return found->second;
@@ -43,6 +52,20 @@ Symbol* Symbol::named(std::string_view name) {
 }
 
 std::size_t Symbol::idOf(std::string_view name) { return entryFor(name).id; }
+
+#ifdef VELLUMARK_IN_PROCESS
+std::size_t Symbol::namesKnown() { return allNames().size(); }
+
+void Symbol::forgetNamesAfter(std::size_t count) {
+  Names& names = allNames();
+  for (auto entry = names.begin(); entry != names.end();) {
+    // The symbol's storage goes with the arena, but its name may be on the
+    // heap.
+    if (Symbol* shared = std::exchange(entry->second.shared, nullptr)) shared->~Symbol();
+    entry = entry->second.id > count ? names.erase(entry) : std::next(entry);
+  }
+}
+#endif
 
 Item* Symbol::evaluate() {
   Item* value = Environment::getInstance()->lookup(*this);

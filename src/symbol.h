@@ -33,6 +33,13 @@ class Symbol final : public Item {
   // The id that symbols of `name` have.
   static std::size_t idOf(std::string_view name);
 
+  // How many names have an id, and forgetting all but the first `count` of
+  // them together with every shared symbol: for a process that empties the
+  // arena between runs (see run.h), so that the next run numbers its names as
+  // a new process would.
+  static std::size_t namesKnown();
+  static void forgetNamesAfter(std::size_t count);
+
  private:
   std::string name_;
   std::size_t id_;

@@ -19,10 +19,11 @@ lists, side by side, what goes in and what must come out:
     "address-space MIB"  run under that address-space limit (ulimit -v)
     "stdout full"        standard output is /dev/full (no "<" lines then)
     "stdin closed"       the run starts with standard input closed
+    "no banner"          the run fails before it writes the banner
 
 After the marker comes one blank, then the text. Escapes in the text:
 \\n \\r \\t \\v \\f \\0 \\\\ and \\xHH, so that any byte can be written. Lines
-starting with "#" are comments. Every run must begin with the banner
+starting with "#" are comments. Unless it says "no banner", every run must begin with the banner
 "Vellumark" and an empty line; the "<" lines give what follows it.
 
 Running a case and comparing its output is harness.py's part.
@@ -78,6 +79,7 @@ class Case:
         self.stdin, self.stdout = b"", b""
         self.status, self.args, self.address_space, self.full = None, [], None, False
         self.stdin_closed = False
+        self.banner = True
 
 
 def parse(path):
@@ -113,6 +115,8 @@ def parse(path):
                 case.full = True
             elif marker == "stdin" and text == "closed":
                 case.stdin_closed = True
+            elif marker == "no" and text == "banner":
+                case.banner = False
             else:
                 raise Malformed(f"{where}: cannot read {line!r}")
     for case in cases:
@@ -133,7 +137,8 @@ def run(interpreter, case, environment=None):
     # Without a function to run in the child, Python starts it with vfork, faster.
     options = {"preexec_fn": limit} if case.address_space is not None or case.stdin_closed else {}
     if not case.full:
-        return harness.check([interpreter, *case.args], case.stdin, harness.BANNER + case.stdout, case.status,
+        expected = (harness.BANNER if case.banner else b"") + case.stdout
+        return harness.check([interpreter, *case.args], case.stdin, expected, case.status,
                              TIMEOUT_SECONDS, env=environment, **options)[0]
     with open("/dev/full", "wb") as full:
         return harness.check([interpreter, *case.args], case.stdin, None, case.status, TIMEOUT_SECONDS,

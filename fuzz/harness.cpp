@@ -1,0 +1,176 @@
+// The in-process fuzzing harness (libFuzzer): each input is one program, run
+// by the interpreter inside this process, which is then put back into its
+// starting state for the next. A run ends where the interpreter would end the
+// process: the build's VELLUMARK_IN_PROCESS makes finish() throw RunEnded
+// instead of calling exit().
+//
+// A reset that forgot something (a binding, a frame, a name's number) would
+// make a run depend on the runs before it, which no fresh process shows. So
+// a sample of the inputs, and every input when VELLUMARK_COMPARE_ALL is set,
+// is also run by a new process of this same program, started with
+// VELLUMARK_FRESH_RUN set, in which the interpreter runs that one program as
+// the vellumark program does; the two outputs and statuses must be the same
+// byte for byte. Any difference aborts, and libFuzzer saves the input.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "run.h"
+
+namespace {
+
+// One input in this many is also run by a fresh process.
+constexpr std::uint64_t sampleEvery = 4096;
+
+// Standard input is a file in memory that holds each program in turn, and
+// standard output goes to /dev/null unless a run is compared: system calls
+// are most of what a short run costs.
+int devNull = -1;
+bool compareAll = false;
+
+[[noreturn]] void broken(const char* what) {
+  std::perror(what);
+  std::abort();
+}
+
+// Makes `file` hold `data` alone, to be read from its start.
+void fill(int file, const std::uint8_t* data, std::size_t size) {
+  if (ftruncate(file, static_cast<off_t>(size)) != 0) broken("ftruncate");
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t written = pwrite(file, data + done, size - done, static_cast<off_t>(done));
+    if (written <= 0) broken("pwrite");
+    done += static_cast<std::size_t>(written);
+  }
+  if (lseek(file, 0, SEEK_SET) != 0) broken("lseek");
+}
+
+// A new file in memory holding `data`.
+int fileOf(const std::uint8_t* data, std::size_t size) {
+  const int file = memfd_create("vellumark", 0);
+  if (file < 0) broken("memfd_create");
+  fill(file, data, size);
+  return file;
+}
+
+std::string contentsOf(int file) {
+  std::string text;
+  if (lseek(file, 0, SEEK_SET) != 0) broken("lseek");
+  char block[4096];
+  for (;;) {
+    const ssize_t got = read(file, block, sizeof block);
+    if (got < 0) broken("read");
+    if (got == 0) return text;
+    text.append(block, static_cast<std::size_t>(got));
+  }
+}
+
+// Runs the program in `data` in this process, with standard output going to
+// `out` (-1: where it goes now); returns its status.
+int runHere(const std::uint8_t* data, std::size_t size, int out) {
+  fill(STDIN_FILENO, data, size);
+  if (out >= 0 && dup2(out, STDOUT_FILENO) < 0) broken("dup2");
+  int status = 0;
+  try {
+    runOnce();
+  } catch (const RunEnded& ended) {
+    status = ended.status;
+  }
+  resetForNextRun();
+  return status;
+}
+
+// Runs the program in `data` in a new process of the interpreter, with
+// standard output going to `out`; returns its status.
+int runFresh(const std::uint8_t* data, std::size_t size, int out) {
+  const int in = fileOf(data, size);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  std::string path = "/proc/self/exe";
+  std::string setting = "VELLUMARK_FRESH_RUN=1";
+  char* arguments[] = {path.data(), nullptr};
+  // This process's environment (the sanitizers' options), and the setting.
+  std::vector<char*> environment{setting.data()};
+  for (char** variable = environ; *variable != nullptr; ++variable) environment.push_back(*variable);
+  environment.push_back(nullptr);
+  pid_t child = 0;
+  if (posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environment.data()) != 0) broken("posix_spawn");
+  posix_spawn_file_actions_destroy(&actions);
+  close(in);
+  int status = 0;
+  // libFuzzer's timer for slow inputs interrupts the wait.
+  while (waitpid(child, &status, 0) != child) {
+    if (errno != EINTR) broken("waitpid");
+  }
+  if (!WIFEXITED(status)) {
+    (void)std::fprintf(stderr, "the fresh process ended with wait status %d\n", status);
+    std::abort();
+  }
+  return WEXITSTATUS(status);
+}
+
+std::uint64_t hashOf(const std::uint8_t* data, std::size_t size) {
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ULL;
+  return hash;
+}
+
+void compareWithFresh(const std::uint8_t* data, std::size_t size) {
+  const int here = memfd_create("here", 0);
+  const int fresh = memfd_create("fresh", 0);
+  if (here < 0 || fresh < 0) broken("memfd_create");
+  const int hereStatus = runHere(data, size, here);
+  if (dup2(devNull, STDOUT_FILENO) < 0) broken("dup2");
+  const int freshStatus = runFresh(data, size, fresh);
+  const std::string hereOut = contentsOf(here);
+  const std::string freshOut = contentsOf(fresh);
+  close(here);
+  close(fresh);
+  if (hereStatus == freshStatus && hereOut == freshOut) return;
+  (void)std::fprintf(
+      stderr, "in-process run and fresh process differ\n-- in process, status %d:\n%s\n-- fresh, status %d:\n%s\n",
+      hereStatus, hereOut.c_str(), freshStatus, freshOut.c_str());
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  useLargeOutputBuffer();
+  if (std::getenv("VELLUMARK_FRESH_RUN") != nullptr) {
+    // The fresh process: what src/main.cpp does, and nothing else.
+    try {
+      runOnce();
+    } catch (const RunEnded& ended) {
+      std::exit(ended.status);
+    }
+  }
+  resetForNextRun();
+  const int in = memfd_create("program", 0);
+  devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (in < 0 || devNull < 0 || dup2(in, STDIN_FILENO) < 0 || dup2(devNull, STDOUT_FILENO) < 0) broken("setup");
+  close(in);
+  compareAll = std::getenv("VELLUMARK_COMPARE_ALL") != nullptr;
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (compareAll || hashOf(data, size) % sampleEvery == 0) {
+    compareWithFresh(data, size);
+  } else {
+    runHere(data, size, -1);
+  }
+  return 0;
+}
