@@ -715,8 +715,9 @@ void lookedUp(const Symbol& name, Item* value) {
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   const std::size_t position = name.id() < s.newestOfName.size() ? s.newestOfName[name.id()] : 0;  // from 1
   if (value == nullptr) s.missing = symbol;
-  if (position != 0 && value != nullptr)
+  if (position != 0 && value != nullptr) {
     s.recentlyFound[s.lookups++ % foundKept] = Found{value, s.bindings[position - 1]};
+  }
   Event e = event(Kind::lookup, currentDepth, symbol, value);
   e.number = value == nullptr ? 0 : position;
   record(e);
