@@ -1,10 +1,7 @@
 #include "arena.h"
 
-#include <sys/mman.h>
-
-#include <cstdint>
-
 #include "fail.h"
+#include "platform.h"
 
 namespace arena {
 namespace {
@@ -21,30 +18,13 @@ constexpr std::size_t hugePageSize = std::size_t{2} << 20;
 // few requests.
 std::size_t nextBlockSize = firstBlockSize;
 
-// A block of `size` bytes from the system; large blocks start at a huge-page
-// boundary so that all of them can be huge pages.
-char* newBlock(std::size_t size) {
-  const std::size_t slack = size >= hugePageSize ? hugePageSize : 0;
-  void* mapped = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) fail("Error: out of memory.");
-  auto* block = static_cast<char*>(mapped);
-  if (slack != 0) {
-    const auto address = reinterpret_cast<std::uintptr_t>(block);
-    const std::size_t skip = (hugePageSize - address % hugePageSize) % hugePageSize;
-    if (skip != 0) munmap(block, skip);
-    if (slack - skip != 0) munmap(block + skip + size, slack - skip);
-    block += skip;
-    madvise(block, size, MADV_HUGEPAGE);
-  }
-  return block;
-}
-
 }  // namespace
 
 void* allocateInNewBlock(std::size_t size) {
   // The rest of the old block is simply left unused.
   while (nextBlockSize < size) nextBlockSize *= 2;
-  char* block = newBlock(nextBlockSize);
+  auto* block = static_cast<char*>(platform::newBlock(nextBlockSize, nextBlockSize >= hugePageSize));
+  if (block == nullptr) fail("Error: out of memory.");
   region.next = block + size;
   region.end = block + nextBlockSize;
   if (nextBlockSize < hugePageSize) {

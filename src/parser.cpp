@@ -1,13 +1,11 @@
 #include "parser.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
 #include "empty.h"
 #include "fail.h"
 #include "integer.h"
+#include "platform.h"
 #include "symbol.h"
 
 namespace {
@@ -27,21 +25,13 @@ bool Parser::isPunctuation() const { return current_ == '(' || current_ == ')' |
 bool Parser::isDigit() const { return current_ >= '0' && current_ <= '9'; }
 
 void Parser::refill() {
-  for (;;) {
-    // read() rather than a buffered stream: it returns what has arrived, so a
-    // user typing at a terminal gets an answer after the line they typed.
-    const ssize_t count = ::read(STDIN_FILENO, buffer_.get(), blockSize);
-    if (count > 0) {
-      next_ = buffer_.get();
-      end_ = next_ + count;
-      return;
-    }
-    if (count == 0) finish(0);  // The end of the input ends the run quietly.
-    if (errno == EINTR) continue;
-    // Input that cannot be read is no end of input: the run must not report
-    // success for what it never saw.
-    fail("Error: standard input could not be read.");
-  }
+  const std::ptrdiff_t count = platform::readInput(buffer_.get(), blockSize);
+  // Input that cannot be read is no end of input: the run must not report
+  // success for what it never saw.
+  if (count < 0) fail("Error: standard input could not be read.");
+  if (count == 0) finish(0);  // The end of the input ends the run quietly.
+  next_ = buffer_.get();
+  end_ = next_ + count;
 }
 
 void Parser::getNextChar() {
