@@ -34,6 +34,11 @@ void Parser::refill() {
   end_ = next_ + count;
 }
 
+void Parser::giveBack() {
+  platform::giveBackInput(static_cast<std::size_t>(end_ - next_));
+  next_ = end_;
+}
+
 void Parser::getNextChar() {
   if (next_ == end_) refill();
   current_ = *next_++;
@@ -54,12 +59,14 @@ Item* Parser::readInteger() {
 
 Item* Parser::readSymbol() {
   name_.clear();
+  // A NUL byte ends the name; what follows it up to the punctuation is read
+  // and dropped, never stored, however long it runs.
+  bool ended = false;
   while (!isPunctuation()) {
-    name_.push_back(static_cast<char>(current_));
+    ended = ended || current_ == '\0';
+    if (!ended) name_.push_back(static_cast<char>(current_));
     getNextChar();
   }
-  // A NUL byte ends the name; what follows it up to the punctuation is dropped.
-  if (const auto nul = name_.find('\0'); nul != std::string::npos) name_.resize(nul);
   return Symbol::named(name_);
 }
 
@@ -104,7 +111,10 @@ Item* Parser::readItem() {
     // Hand each finished value to the list it belongs to; a list that ends
     // with it is itself finished and handed on in turn.
     while (value != nullptr) {
-      if (open.empty()) return value;
+      if (open.empty()) {
+        giveBack();
+        return value;
+      }
       OpenList& list = open.back();
       if (list.dotted) {
         skipWhitespace();

@@ -3,6 +3,8 @@
 // it needs; where a macro is missing, the standard library's way is taken.
 #include "platform.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +16,12 @@
 #endif
 
 #if VELLUMARK_HAVE_POSIX_IO
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
+#else
+#include <chrono>
+#include <thread>
 #endif
 
 #if VELLUMARK_HAVE_SETMODE
@@ -105,19 +110,57 @@ void prepareStreams() {
   // In text mode a carriage return before a line feed would vanish on input
   // and one would be added before every line feed written: a program's bytes
   // and the output's line ends must be the same on every system.
-  _setmode(_fileno(stdin), _O_BINARY);
-  _setmode(_fileno(stdout), _O_BINARY);
+  static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
+  static_cast<void>(_setmode(_fileno(stdout), _O_BINARY));
+#endif
+  // A reader that has gone away or a full file is a failed write like any
+  // other, which the run's status reports; by default either signal would end
+  // the process before it could say so. Should ignoring fail, nothing better
+  // is left than to run on.
+#ifdef SIGPIPE
+  static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
+#endif
+#ifdef SIGXFSZ
+  static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
+#endif
+#if !VELLUMARK_HAVE_POSIX_IO
+  // The caller buffers a whole block and says when it must leave; a second
+  // buffer would only hide how much of a failed write got through. (Where
+  // this fails, a flush after each block still sends it.)
+  static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
 #endif
 }
 
+namespace {
+
+// A stream set not to block says "try again" when it has nothing to give or no
+// room to take; that is a wait, not a failure.
+bool notReady(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+}  // namespace
+
 #if VELLUMARK_HAVE_POSIX_IO
+
+namespace {
+
+// Waits until `stream` is ready for `events`; false when waiting failed.
+bool waitFor(int stream, short events) {
+  pollfd watched{stream, events, 0};
+  for (;;) {
+    if (poll(&watched, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
 
 std::ptrdiff_t readInput(unsigned char* buffer, std::size_t size) {
   for (;;) {
     // read() rather than a buffered stream: it returns what has arrived.
     const ssize_t count = ::read(STDIN_FILENO, buffer, size);
     if (count >= 0) return count;
-    if (errno != EINTR) return -1;
+    if (errno == EINTR) continue;
+    if (!notReady(errno) || !waitFor(STDIN_FILENO, POLLIN)) return -1;
   }
 }
 
@@ -127,14 +170,31 @@ bool writeOutput(const char* text, std::size_t size) {
     if (written > 0) {
       text += written;
       size -= static_cast<std::size_t>(written);
-    } else if (written == 0 || errno != EINTR) {
+    } else if (written == 0 || (errno != EINTR && (!notReady(errno) || !waitFor(STDOUT_FILENO, POLLOUT)))) {
       return false;
     }
   }
   return true;
 }
 
+void giveBackInput(std::size_t count) {
+  struct stat status {};
+  if (count == 0 || fstat(STDIN_FILENO, &status) != 0 || !S_ISREG(status.st_mode)) return;
+  static_cast<void>(lseek(STDIN_FILENO, -static_cast<off_t>(count), SEEK_CUR));
+}
+
 #else
+
+namespace {
+
+// Without poll, a stream that is not ready is tried again a little later.
+bool retry() {
+  if (errno != EINTR && !notReady(errno)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return true;
+}
+
+}  // namespace
 
 std::ptrdiff_t readInput(unsigned char* buffer, std::size_t size) {
   // A line at a time, so that a line typed at a terminal is answered without
@@ -142,17 +202,39 @@ std::ptrdiff_t readInput(unsigned char* buffer, std::size_t size) {
   std::size_t count = 0;
   while (count < size) {
     const int c = std::getc(stdin);
-    if (c == EOF) break;
+    if (c == EOF) {
+      if (count == 0 && std::ferror(stdin) != 0) {
+        if (!retry()) return -1;
+        std::clearerr(stdin);
+        continue;
+      }
+      break;
+    }
     buffer[count++] = static_cast<unsigned char>(c);
     if (c == '\n') break;
   }
-  if (count == 0 && std::ferror(stdin) != 0) return -1;
   return static_cast<std::ptrdiff_t>(count);
 }
 
 bool writeOutput(const char* text, std::size_t size) {
-  // Flushed at once: the caller buffers, and decides when output must leave.
-  return std::fwrite(text, 1, size, stdout) == size && std::fflush(stdout) == 0;
+  // Standard output is unbuffered here (see prepareStreams), so what fwrite
+  // says it wrote has left, and the rest can be tried again.
+  while (size > 0) {
+    const std::size_t written = std::fwrite(text, 1, size, stdout);
+    text += written;
+    size -= written;
+    if (size == 0) break;
+    if (!retry()) return false;
+    std::clearerr(stdout);
+  }
+  return std::fflush(stdout) == 0;
+}
+
+void giveBackInput(std::size_t count) {
+  // Also when `count` is 0: the C library read ahead, and seeking puts the
+  // file's position where this run's reading really ended. Where standard
+  // input cannot seek (a pipe, a terminal) this fails and changes nothing.
+  static_cast<void>(std::fseek(stdin, -static_cast<long>(count), SEEK_CUR));
 }
 
 #endif
