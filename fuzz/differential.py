@@ -1,52 +1,36 @@
 #!/usr/bin/env python3
 """Differential check: random programs through two interpreters, byte for byte.
 
-Generates random Vellumark programs, runs each through a reference binary and a
-candidate binary, and compares the whole of standard output (bytes) and the
-exit status. Any difference is a mismatch: the candidate behaves differently
-from the reference on that program. Meant for changes to the evaluator that
-must not change behaviour: build the reference from the commit before the
-change, the candidate from the change, and run many programs through both.
+Each generated program runs through a reference binary and a candidate (say,
+builds of the commits before and after a change to the evaluator that must not
+change behaviour); the whole of standard output and the exit status are
+compared through tests/harness.py. Any difference is a mismatch, with one
+exception: when the reference ends with "Error: recursion too deep." or
+"Error: out of memory.", its limit decided how much was printed first, so
+only the status and that last line are compared ("tolerated").
 
-The programs lean towards what a rewrite of evaluation gets wrong: the order in
-which operands are evaluated and in which failures happen (which error line
-wins), "print" and "newline" interleaved with failures, symbols without a
-binding in every position, improper operand and argument lists, all fifteen
-built-ins with zero to four operands of every kind, malformed special forms,
-definitions inside procedure bodies that the caller's pops take away (scope is
-dynamic), calls with too few or too many arguments, heads that are pairs,
-quoted procedure values, bounded recursion through a redefined global,
-"append" sharing its last operand, and deep-ish nesting. A few inputs are raw
-reader noise: stray dots and parentheses, NUL, CR, no final line end.
-Generated programs never recurse without end, except by rare accident.
-
-Tolerated difference: when the reference run ends with "Error: recursion too
-deep." or "Error: out of memory.", its depth or memory limit decided how much
-was printed first, and a new evaluator may set that limit elsewhere. For these
-runs only the exit status and that final error line are compared. They are
-counted as "tolerated" in the summary; nothing else is tolerated.
+The programs lean towards what a rewrite of evaluation gets wrong: the order
+of evaluation and of failures, output interleaved with failures, unbound
+symbols everywhere, improper lists, every built-in with zero to four operands
+of every kind, malformed forms, definitions that a caller's pops take away,
+wrong argument counts, heads that are pairs or quoted procedures, bounded
+recursion through a redefined global, deep-ish nesting and raw reader noise.
+They end by themselves, except by rare accident.
 
 Usage:
     fuzz/differential.py --reference BIN --candidate BIN --count N
                          [--seed S] [--start I] [--jobs J] [--stop]
-                         [--save DIR] [--show K] [--timeout SECONDS]
+                         [--save DIR] [--show K] [--timeout SECONDS] [--reduce RUNS]
     fuzz/differential.py --reference-commit COMMIT --candidate BIN ...
     fuzz/differential.py --sample N [--seed S]      (print programs, run nothing)
 
---reference-commit (and --candidate-commit) builds that commit's interpreter
-once, in build/reference-<hash>/ (a git worktree and a Release build), and
-reuses it on later runs. Program number I of seed S is always the same program,
-so `--seed S --start I --count 1` runs one program again.
-
-Reading the output: each mismatch is shown (the first --show of them in full)
-with the program, both exit statuses, the first byte at which the outputs
-differ, and both outputs; every mismatch is saved under --save as
-NNNNNN.in (the exact input), NNNNNN.reference and NNNNNN.candidate (the
-outputs) and NNNNNN.txt (statuses and where they differ). The summary at the
-end gives the number of programs, mismatches, tolerated runs and timeouts, and
-the mix of how the reference runs ended (results, quiet ends of input, each
-error line with its count), which shows that both successes and every kind of
-failure were covered. The exit status is 0 when there was no mismatch, else 1.
+A --*-commit is built once into build/reference-<hash>/ and reused. Program I
+of seed S is always the same, so `--seed S --start I --count 1` runs it again.
+Each mismatch is printed (the first --show in full, with a reduced program on
+which the two still differ) and saved under --save as NNNNNN.in,
+.reference, .candidate, .reduced.in and .txt. The summary counts programs,
+mismatches, tolerated runs and timeouts, and how the reference runs ended.
+Exit status 0 when there was no mismatch, else 1.
 """
 
 import argparse
@@ -60,7 +44,9 @@ import sys
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BANNER = b"Vellumark\n\n"
+sys.path.insert(0, os.path.join(REPO, "tests"))
+import harness  # noqa: E402
+
 TOLERATED = (b"Error: recursion too deep.\n", b"Error: out of memory.\n")
 
 # Names, by the role the generator gives them. Keeping the roles apart is what
@@ -562,123 +548,85 @@ def make_program(seed, index):
 # ---- running and comparing
 
 
-class Run:
-    """One run of one binary: its exit status (negative: killed by that
-    signal; None: timed out) and what it wrote."""
-
-    def __init__(self, status, out, err):
-        self.status, self.out, self.err = status, out, err
-
-
 def run(binary, program, timeout):
-    try:
-        done = subprocess.run([binary], input=program, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                              timeout=timeout)
-    except subprocess.TimeoutExpired as expired:
-        return Run(None, expired.stdout or b"", expired.stderr or b"")
-    return Run(done.returncode, done.stdout, done.stderr)
+    """One run, as tests/harness.py makes it: its returncode is negative when
+    a signal killed it, None when it timed out."""
+    return harness.run([binary], program, timeout)
 
 
 def compare(reference, candidate):
     """"same", "tolerated" (the reference ended at its depth or memory limit
     and the candidate ended with the same status and error line), "timeout"
     (both timed out) or "differ"."""
-    if reference.status is None and candidate.status is None:
+    if reference.returncode is None and candidate.returncode is None:
         return "timeout"
-    if reference.status == candidate.status and reference.out == candidate.out:
+    if reference.returncode == candidate.returncode and reference.stdout == candidate.stdout:
         return "same"
-    for line in TOLERATED:
-        if reference.out.endswith(line) and reference.status == 1:
-            if candidate.status == 1 and candidate.out.endswith(line):
-                return "tolerated"
+    if reference.returncode == 1 == candidate.returncode and any(
+            reference.stdout.endswith(line) and candidate.stdout.endswith(line) for line in TOLERATED):
+        return "tolerated"
     return "differ"
-
-
-def first_difference(a, b):
-    """The offset of the first byte where a and b differ (or where the shorter ends)."""
-    for i, (x, y) in enumerate(zip(a, b)):
-        if x != y:
-            return i
-    return min(len(a), len(b))
 
 
 def outcome(result):
     """How a run ended, for the summary: a result, a quiet end, or its last line."""
-    if result.status is None:
+    if result.returncode is None:
         return "timed out"
-    if result.status < 0:
-        return f"killed by signal {-result.status}"
-    lines = result.out.split(b"\n")
+    if result.returncode < 0:
+        return f"killed by signal {-result.returncode}"
+    lines = result.stdout.split(b"\n")
     last = lines[-2] if len(lines) >= 2 else lines[-1]
-    if result.status == 0:
-        if last.startswith(b"Out:  ") or b"Out:  " in last:
+    if result.returncode == 0:
+        if b"Out:  " in last:
             return "exit 0: a result"
         return "exit 0: input ended before a whole expression"
     for marker in (b"Error:", b"Bad input.", b"Bad pair"):
         at = last.find(marker)
         if at >= 0:
-            return f"exit {result.status}: {last[at:].decode(errors='replace')}"
-    return f"exit {result.status}: {last[:60].decode(errors='replace')!r}"
+            return f"exit {result.returncode}: {last[at:].decode(errors='replace')}"
+    return f"exit {result.returncode}: {last[:60].decode(errors='replace')!r}"
 
 
 def printed_during_evaluation(result):
     """Whether the program wrote anything between its "In:" line and the label
     or error line that ends the run."""
-    if not result.out.startswith(BANNER + b"In:   "):
+    if not result.stdout.startswith(harness.BANNER + b"In:   "):
         return False
-    rest = result.out[result.out.index(b"\n", len(BANNER)) + 1:]
-    ends = [rest.rfind(marker) for marker in (b"Out:  ", b"Error:")]
-    return max(ends) > 0
+    rest = result.stdout[result.stdout.index(b"\n", len(harness.BANNER)) + 1:]
+    return max(rest.rfind(marker) for marker in (b"Out:  ", b"Error:")) > 0
 
 
-def show_bytes(data, limit=4000):
-    """Bytes as text, with everything but printable ASCII and line ends escaped."""
-    text = "".join(chr(c) if 32 <= c < 127 or c == 10 else f"\\x{c:02x}" for c in data[:limit])
+def show(data, limit=4000):
+    """Bytes as lines of text, escaped as case files write them."""
+    text = "\n".join(harness.escape(line) for line in data[:limit].split(b"\n"))
     return text + (f"... ({len(data) - limit} more bytes)" if len(data) > limit else "")
 
 
-def describe(reference, candidate):
-    def status(r):
-        return "timed out" if r.status is None else f"exit {r.status}"
-
-    at = first_difference(reference.out, candidate.out)
-    line = reference.out[:at].count(b"\n") + 1
-    column = at - (reference.out.rfind(b"\n", 0, at) + 1) + 1
-    lines = [f"reference: {status(reference)}, {len(reference.out)} bytes",
-             f"candidate: {status(candidate)}, {len(candidate.out)} bytes"]
-    if reference.out != candidate.out:
-        lines.append(f"first difference at byte {at} (line {line}, column {column}): "
-                     f"reference {reference.out[at:at + 20]!r}, candidate {candidate.out[at:at + 20]!r}")
-    return lines
-
-
-def report(number, index, seed, program, reference, candidate, shown, reduced):
-    lines = [f"=== mismatch {number}: program {index} (again: --seed {seed} --start {index} --count 1)"]
-    if not shown:
-        print(lines[0] + ": " + "; ".join(describe(reference, candidate)), flush=True)
+def report(number, index, seed, program, reference, candidate, full, reduced):
+    """Prints a mismatch: the candidate's run compared with the reference's as
+    the harness compares a run with what was expected; with `full`, also the
+    program, its reduced form and both outputs."""
+    lines = [f"=== mismatch {number}: program {index} (again: --seed {seed} --start {index} --count 1)",
+             *harness.compare(candidate, reference.stdout, reference.returncode)]
+    if not full:
+        print(lines[0] + ": " + "; ".join(line for line in lines[1:] if not line.startswith(" ")), flush=True)
         return
-    lines += describe(reference, candidate)
-    if shown:
-        lines += ["--- program", show_bytes(program)]
-        if reduced:
-            lines += ["--- reduced program (the two still differ on it)", show_bytes(reduced)]
-        lines += ["--- reference output", show_bytes(reference.out), "--- candidate output", show_bytes(candidate.out)]
-        if candidate.err:
-            lines += ["--- candidate standard error", show_bytes(candidate.err, 2000)]
+    lines += ["--- program", show(program)]
+    if reduced:
+        lines += ["--- reduced program (the two still differ on it)", show(reduced)]
+    lines += ["--- reference output", show(reference.stdout), "--- candidate output", show(candidate.stdout)]
     print("\n".join(lines), flush=True)
 
 
 def save(folder, number, program, reference, candidate, reduced):
     os.makedirs(folder, exist_ok=True)
     stem = os.path.join(folder, f"{number:06d}")
-    files = [(".in", program), (".reference", reference.out), (".candidate", candidate.out)]
-    if reduced:
-        files.append((".reduced.in", reduced))
-    for suffix, data in files:
-        with open(stem + suffix, "wb") as f:
-            f.write(data)
-    with open(stem + ".txt", "w") as f:
-        f.write("\n".join(describe(reference, candidate)) + "\n")
+    files = {".in": program, ".reference": reference.stdout, ".candidate": candidate.stdout, ".reduced.in": reduced,
+             ".txt": "\n".join(harness.compare(candidate, reference.stdout, reference.returncode)).encode() + b"\n"}
+    for suffix, data in files.items():
+        if data:
+            with open(stem + suffix, "wb") as f:
+                f.write(data)
 
 
 # ---- reducing a mismatch
@@ -783,13 +731,6 @@ def build_commit(commit):
 # ---- the check
 
 
-def check(seed, index, reference, candidate, timeout):
-    program = make_program(seed, index)
-    ref = run(reference, program, timeout)
-    cand = run(candidate, program, timeout)
-    return index, program, ref, cand, compare(ref, cand)
-
-
 def main():
     parser = argparse.ArgumentParser(description="Run random programs through two interpreters and compare them.",
                                      epilog="See the docstring at the top of this file for how to read the output.")
@@ -814,7 +755,7 @@ def main():
 
     if args.sample is not None:
         for index in range(args.start, args.start + args.sample):
-            print(f"--- program {index}\n{show_bytes(make_program(args.seed, index))}")
+            print(f"--- program {index}\n{show(make_program(args.seed, index))}")
         return
     reference = build_commit(args.reference_commit) if args.reference_commit else args.reference
     candidate = build_commit(args.candidate_commit) if args.candidate_commit else args.candidate
@@ -828,29 +769,26 @@ def main():
     print(f"reference: {reference}\ncandidate: {candidate}\n"
           f"programs {args.start}..{args.start + args.count - 1} of seed {args.seed}, {args.jobs} jobs", flush=True)
     started = time.monotonic()
-    outcomes, verdicts = collections.Counter(), collections.Counter()
-    printed, done, mismatches = 0, 0, 0
-    indices = iter(range(args.start, args.start + args.count))
+    outcomes, verdicts, printed = collections.Counter(), collections.Counter(), 0
+
+    def check(index):
+        program = make_program(args.seed, index)
+        ref, cand = run(reference, program, args.timeout), run(candidate, program, args.timeout)
+        return index, program, ref, cand, compare(ref, cand)
+
+    def checked(pool, end=args.start + args.count):
+        # In the order of the programs, so that the report and the numbering of
+        # mismatches do not depend on --jobs; a thousand at a time, so that runs
+        # done while a mismatch is reduced do not pile up.
+        for first in range(args.start, end, 1000):
+            yield from pool.map(check, range(first, min(first + 1000, end)))
+
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        # A window of programs in flight, taken in order, so that the report
-        # and the numbering of mismatches do not depend on --jobs.
-        pending = collections.deque()
-        for index in indices:
-            pending.append(pool.submit(check, args.seed, index, reference, candidate, args.timeout))
-            if len(pending) >= 4 * args.jobs:
-                break
-        while pending:
-            index, program, ref, cand, verdict = pending.popleft().result()
-            next_index = next(indices, None)
-            if next_index is not None:
-                pending.append(pool.submit(check, args.seed, next_index, reference, candidate, args.timeout))
-            done += 1
+        for done, (index, program, ref, cand, verdict) in enumerate(checked(pool), 1):
             verdicts[verdict] += 1
             outcomes[outcome(ref)] += 1
             printed += printed_during_evaluation(ref)
             if verdict in ("differ", "timeout"):
-                if verdict == "differ":
-                    mismatches += 1
                 number = verdicts["differ"] + verdicts["timeout"]
                 reduced = None
                 if number <= args.show and verdict == "differ" and args.reduce > 0:
@@ -858,16 +796,15 @@ def main():
                 report(number, index, args.seed, program, ref, cand, number <= args.show, reduced)
                 save(args.save, number, program, ref, cand, reduced)
                 if args.stop:
-                    for future in pending:
-                        future.cancel()
+                    pool.shutdown(cancel_futures=True)
                     break
             if done % 10000 == 0:
-                print(f"... {done} programs, {mismatches} mismatches, {time.monotonic() - started:.0f} s",
+                print(f"... {done} programs, {verdicts['differ']} mismatches, {time.monotonic() - started:.0f} s",
                       file=sys.stderr, flush=True)
 
-    elapsed = max(time.monotonic() - started, 1e-6)
+    done, elapsed = sum(verdicts.values()), max(time.monotonic() - started, 1e-6)
     print(f"\nprograms: {done} in {elapsed:.1f} s ({done / elapsed:.0f} a second, {args.jobs} jobs)")
-    print(f"mismatches: {mismatches}")
+    print(f"mismatches: {verdicts['differ']}")
     print(f"tolerated (reference ended at its depth or memory limit; status and error line agree): "
           f"{verdicts['tolerated']}")
     print(f"timed out on both: {verdicts['timeout']}")
@@ -876,7 +813,7 @@ def main():
     print(f"how the reference runs ended ({printed} printed something before their last line):")
     for name, count in sorted(outcomes.items(), key=lambda item: (-item[1], item[0])):
         print(f"  {count:8d}  {100.0 * count / max(done, 1):5.1f}%  {name}")
-    sys.exit(1 if mismatches else 0)
+    sys.exit(1 if verdicts["differ"] else 0)
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@ void* allocateInNewBlock(std::size_t size) {
   // The rest of the old block is simply left unused.
   while (nextBlockSize < size) nextBlockSize *= 2;
   auto* block = static_cast<char*>(platform::newBlock(nextBlockSize, nextBlockSize >= hugePageSize));
-  if (block == nullptr) fail("Error: out of memory.");
+  if (block == nullptr) failOutOfMemory();
   region.next = block + size;
   region.end = block + nextBlockSize;
   if (nextBlockSize < hugePageSize) {

@@ -45,6 +45,8 @@ class ListBuilder {
   // Ends the list with `tail` and returns it: the first cell, or `tail` itself
   // when nothing was added.
   Item* finish(Item* tail);
+  // The cell added last, or null.
+  const Cons* last() const { return last_; }
 
  private:
   Item* first_ = nullptr;

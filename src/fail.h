@@ -11,6 +11,11 @@
 [[noreturn]] void fail(std::string_view line);
 [[noreturn]] void fail(std::string_view line, std::ostream& out);
 
+// Ends the run with "Error: out of memory.": whatever ran out (the values'
+// blocks, the stacks beneath evaluation, the standard library's own
+// allocations) ends it the same way.
+[[noreturn]] void failOutOfMemory();
+
 // Flushes standard output and ends the process with `status`, or with 1 when
 // anything written to standard output was lost (a full disk, for instance):
 // a run whose output did not arrive must not report success.

@@ -21,7 +21,7 @@ void ValueStack::grow() {
   const std::size_t oldBytes = bytesFor(static_cast<std::size_t>(end_ - bottom_));
   const std::size_t bytes = std::max(bytesFor(std::size_t{8} << 10), 2 * oldBytes);
   void* grown = platform::growBlock(bottom_, oldBytes, bytesFor(used), bytes);
-  if (grown == nullptr) fail("Error: out of memory.");
+  if (grown == nullptr) failOutOfMemory();
   bottom_ = static_cast<Item**>(grown);
   top_ = bottom_ + used;
   end_ = bottom_ + bytes / bytesFor(1);

@@ -11,39 +11,67 @@
 #include "chunked.h"
 #include "item.h"
 
-// What a frame waits for, and so which rule takes the value when it comes.
+// What a frame waits for. The kind is the frame's return address: it names the
+// second half of the rule that pushed the frame, which takes the value when it
+// comes (functions.h pairs each rule with its second half).
 enum class Awaiting : std::uint8_t {
-  // The value of the whole expression that one evaluation loop was given.
+  // The value of the whole expression that one evaluateFully was given.
   result,
-  // The value of a head that is a pair: it is called as a procedure, with
-  // `list` as its arguments.
-  procedure,
-  // The value of the test of the first clause of `list`, the clauses of a
-  // cond still to try.
+  // The value of a head that is a pair, to be called as a procedure (lambda).
+  headToCall,
+  // The value of the test of a cond clause (condAfterTest).
   clauseTest,
-  // The value of the next operand of a built-in call. `list` holds the
-  // operands still to evaluate; the value stack holds, from `count` on, the
-  // call's head and then the values so far.
-  operand,
-  // Likewise for a call of "begin", which reads no operand but its last: only
-  // the newest value is kept.
-  lastOperand,
-  // Likewise for the expressions of a define, with its name at `count`.
-  definitionValue,
-  // The value of a procedure's body, after which the `count` bindings that
-  // the call pushed are popped.
+  // The value of the next operand of a built-in call, gathered for apply
+  // (evaluateListAfterOperand).
+  operandForApply,
+  // The value of the next expression of a define, gathered for the binding
+  // (evaluateListAfterOperand, then defineAfterValues).
+  valueForDefine,
+  // The value of a procedure's body, after which the call's bindings are
+  // popped (lambdaAfterBody).
   body,
 };
 
+// One frame of evaluation: what the rule that pushed it keeps for its second
+// half. Each kind reads only the members it was made with.
 struct Frame {
-  Item* list;
-  std::uint32_t count;
+  union {
+    // headToCall: the call's operand list, bound as written.
+    Item* arguments;
+    // clauseTest: the clause under test, followed by those still to try.
+    Item* clauses;
+    // operandForApply, valueForDefine: the expressions still to evaluate.
+    Item* expressions;
+  };
+  union {
+    // operandForApply, valueForDefine: where on the value stack the call's
+    // head (or the defined name) lies; the values gathered so far follow it.
+    std::uint32_t valuesFrom;
+    // body: how many bindings the call pushed.
+    std::uint32_t bindings;
+  };
   Awaiting awaiting;
+  // operandForApply: the built-in reads only its last operand, so only the
+  // newest value is kept.
+  bool newestOnly;
   // Procedure calls made while this frame was on top that bound nothing, and
   // so left no frame to undo them: each is a level of nesting until a value
   // reaches this frame, which ends them all.
   std::uint16_t bareCalls;
+
+  static Frame forResult() { return Frame{{nullptr}, {0}, Awaiting::result, false, 0}; }
+  static Frame forHeadToCall(Item* arguments) {
+    return Frame{{.arguments = arguments}, {0}, Awaiting::headToCall, false, 0};
+  }
+  static Frame forClauseTest(Item* clauses) { return Frame{{.clauses = clauses}, {0}, Awaiting::clauseTest, false, 0}; }
+  static Frame forGathering(Item* expressions, std::uint32_t valuesFrom, Awaiting gatheredFor, bool newestOnly) {
+    return Frame{{.expressions = expressions}, {.valuesFrom = valuesFrom}, gatheredFor, newestOnly, 0};
+  }
+  static Frame forBody(std::uint32_t bindings) {
+    return Frame{{nullptr}, {.bindings = bindings}, Awaiting::body, false, 0};
+  }
 };
+static_assert(sizeof(Frame) <= 16, "frames are kept by the million");
 
 // The frames, newest on top, up to a bound on the depth of nesting: a program
 // that nests deeper ends with an error line, however much memory is left, so
@@ -62,15 +90,15 @@ class EvaluationStack {
 
   // Each of these ends the run with "Error: recursion too deep." when it would
   // take the depth past the limit.
-  void push(Item* list, std::uint32_t count, Awaiting awaiting) {
+  void push(const Frame& frame) {
     open();
-    frames_.push(Frame{list, count, awaiting, 0});
+    frames_.push(frame);
   }
   // A procedure call that bound nothing opens a level on the frame on top.
   void enterBareCall() {
     Frame& newest = frames_.top();
     if (newest.bareCalls == std::numeric_limits<std::uint16_t>::max()) {
-      push(nullptr, 0, Awaiting::body);
+      push(Frame::forBody(0));
     } else {
       open();
       ++newest.bareCalls;
@@ -86,6 +114,12 @@ class EvaluationStack {
   void pop() {
     depth_ -= std::size_t{1} + frames_.top().bareCalls;
     frames_.pop();
+  }
+  // The same, giving back the frame taken off, for its rule's second half.
+  Frame popped() {
+    const Frame frame = frames_.top();
+    pop();
+    return frame;
   }
 
  private:

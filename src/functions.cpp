@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <iostream>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "budget.h"
@@ -16,14 +15,16 @@
 #include "integer.h"
 #include "stack.h"
 #include "symbol.h"
+#include "trace.h"
 #include "true.h"
 
 namespace {
 
 // What evaluation still has to do.
 EvaluationStack frames;
-// Each call's values are dropped as soon as it has returned; see apply() for
-// why that is sound.
+// The values gathered for the built-in calls and defines under way. Each
+// call's values are dropped as soon as it has returned; see apply() for why
+// that is sound.
 ValueStack valueStack;
 
 // The parts of a list of the program. A list that evaluation made may hold no
@@ -49,145 +50,6 @@ bool takeFirst(Item*& list, Item*& element) {
   }
   if (list == getEmpty()) return false;
   failGetCar();
-}
-
-// The halves of the rules that take a value when it comes.
-Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting);
-Step condTested(Item* clauses, Item* test);
-Item* bindDefinition(Item* name, Operands values);
-void unbind(std::uint32_t count);
-
-// Hands `value` to the newest frame: the rule that pushed it goes on.
-Step resume(Frame& frame, Item* value) {
-  frames.settle();
-  switch (frame.awaiting) {
-    case Awaiting::procedure: {
-      Item* arguments = frame.list;
-      frames.pop();
-      return lambda(value, arguments);
-    }
-    case Awaiting::clauseTest: {
-      Item* clauses = frame.list;
-      frames.pop();
-      return condTested(clauses, value);
-    }
-    case Awaiting::operand:
-    case Awaiting::lastOperand:
-    case Awaiting::definitionValue:
-      valueStack.push(value);
-      return gatherOperands(frame.list, frame.awaiting, frame.count, &frame);
-    case Awaiting::body:
-      unbind(frame.count);
-      frames.pop();
-      return Step::value(value);
-    case Awaiting::result:
-      // The loop takes the value of its whole expression itself.
-      break;
-  }
-  return Step::value(value);
-}
-
-}  // namespace
-
-Item* Operands::list() const {
-  ListBuilder list;
-  for (Item* operand : *this) list.add(operand);
-  return list.finish(getEmpty());
-}
-
-// The evaluation loop. Each turn evaluates the expression at hand (an atom at
-// once, a pair through evalCons) or hands the value at hand to the newest
-// frame, until the value reaches the frame this call began with. It may run
-// inside another such loop, since it stops at its own frame.
-Item* evaluateFully(Item* expression) {
-  frames.push(nullptr, 0, Awaiting::result);
-  Step step = Step::evaluate(expression);
-  for (;;) {
-    if (step.evaluates()) {
-      Item* form = step.item();
-      if (isA<Cons>(*form)) {
-        const auto& pair = static_cast<const Cons&>(*form);
-        step = evalCons(pair.car(), pair.cdr());
-        continue;
-      }
-      // An atom is its own value, or, for a symbol, its binding's.
-      step = Step::value(form->evaluate());
-    }
-    Frame& frame = frames.top();
-    if (frame.awaiting == Awaiting::result) {
-      frames.pop();
-      return step.item();
-    }
-    step = resume(frame, step.item());
-  }
-}
-
-namespace {
-
-// The special forms are recognised by these names before any lookup.
-const std::size_t quoteId = Symbol::idOf("quote");
-const std::size_t condId = Symbol::idOf("cond");
-const std::size_t defineId = Symbol::idOf("define");
-const std::size_t lambdaId = Symbol::idOf("lambda");
-const std::size_t beginId = Symbol::idOf("begin");
-
-}  // namespace
-
-Step evalCons(Item* head, Item* operands) {
-  budget::spend();
-  if (!isSymbol(*need(head))) {
-    // Whatever a head that is a pair yields is called as a procedure. Any
-    // other head has no name to go by, and fails as asking for one does.
-    if (!head->isCons()) failGetString();
-    frames.push(operands, 0, Awaiting::procedure);
-    return Step::evaluate(head);
-  }
-  const auto& symbol = static_cast<const Symbol&>(*head);
-  const std::size_t name = symbol.id();
-  if (name == quoteId) return Step::value(first(operands));
-  if (name == condId) return cond(operands);
-  if (name == defineId) return define(operands);
-  if (name == lambdaId) return Step::value(new Cons(head, operands));
-  // A binding under a built-in's name takes precedence over the built-in; only
-  // a name with no binding at all reaches the built-ins.
-  if (Item* procedure = Environment::getInstance()->lookup(symbol)) return lambda(procedure, operands);
-  return evaluateList(operands, name == beginId ? Awaiting::lastOperand : Awaiting::operand, head);
-}
-
-Step evaluateList(Item* expressions, Awaiting then, Item* head) {
-  const std::size_t start = valueStack.size();
-  valueStack.push(head);
-  return gatherOperands(expressions, then, start, nullptr);
-}
-
-namespace {
-
-// evaluateList's loop: evaluates `expressions` first to last onto the value
-// stack, where the values gathered so far begin at `start` + 1, then hands
-// them all to whoever asked for them. An atom's value goes straight in; an
-// operand that is a form needs evaluation of its own, so a frame waits for it:
-// `waiting`, when this list already has one, else a new one.
-Step gatherOperands(Item* expressions, Awaiting then, std::size_t start, Frame* waiting) {
-  Item* expression = nullptr;
-  while (takeFirst(expressions, expression)) {
-    // Once another operand follows, "begin" will never read the one before.
-    if (then == Awaiting::lastOperand) valueStack.truncate(start + 1);
-    if (isA<Cons>(*need(expression))) {
-      if (waiting != nullptr) {
-        waiting->list = expressions;
-      } else {
-        frames.push(expressions, static_cast<std::uint32_t>(start), then);
-      }
-      return Step::evaluate(expression);
-    }
-    valueStack.push(expression->evaluate());
-  }
-  if (waiting != nullptr) frames.pop();
-  const Operands operands(valueStack.from(start + 1), valueStack.end());
-  Item* head = valueStack.at(start);
-  Item* result = then == Awaiting::definitionValue ? bindDefinition(head, operands) : apply(head, operands);
-  valueStack.truncate(start);
-  return Step::value(result);
 }
 
 // The built-ins that fit in a line or two. They are named after the built-in
@@ -217,40 +79,234 @@ Item* builtinCar(Operands operands) { return operands.firstValue()->getCar(); }
 
 Item* builtinCdr(Operands operands) { return operands.firstValue()->getCdr(); }
 
-using Builtin = Item* (*)(Operands operands);
+Item* builtinAdd(Operands operands) { return Integer::make(add(operands)); }
+Item* builtinSub(Operands operands) { return Integer::make(sub(operands)); }
+Item* builtinMul(Operands operands) { return Integer::make(mul(operands)); }
+Item* builtinDiv(Operands operands) { return Integer::make(div(operands)); }
 
-// The built-ins by the id of their name. Names are compared whole and exactly,
-// so an id match is a name match.
-const std::vector<Builtin> builtinsById = [] {
-  const std::pair<std::string_view, Builtin> named[] = {
-      {"<", lessThan},
-      {"not", notTrue},
-      {"null?", isNull},
-      {"+", [](Operands operands) -> Item* { return Integer::make(add(operands)); }},
-      {"-", [](Operands operands) -> Item* { return Integer::make(sub(operands)); }},
-      {"/", [](Operands operands) -> Item* { return Integer::make(div(operands)); }},
-      {"*", [](Operands operands) -> Item* { return Integer::make(mul(operands)); }},
-      {"print", builtinPrint},
-      {"newline", builtinNewline},
-      {"list", builtinList},
-      {"cons", builtinCons},
-      {"car", builtinCar},
-      {"head", builtinCar},
-      {"cdr", builtinCdr},
-      {"tail", builtinCdr},
-      {"append", append},
-      {"begin", begin},
-  };
-  std::vector<Builtin> byId;
-  for (const auto& [name, call] : named) {
-    const std::size_t id = Symbol::idOf(name);
+// What a built-in reads of its operands' values.
+enum class Reads : std::uint8_t {
+  all,
+  // Only the last: the values before it are dropped as soon as the next one
+  // comes, so a long "begin" holds one value at a time.
+  lastOnly,
+};
+
+struct Builtin {
+  std::string_view name;
+  Item* (*call)(Operands operands);
+  Reads reads;
+};
+
+// One row a built-in, one line each.
+// clang-format off
+const Builtin builtins[] = {
+    {"<",       lessThan,       Reads::all},
+    {"not",     notTrue,        Reads::all},
+    {"null?",   isNull,         Reads::all},
+    {"+",       builtinAdd,     Reads::all},
+    {"-",       builtinSub,     Reads::all},
+    {"/",       builtinDiv,     Reads::all},
+    {"*",       builtinMul,     Reads::all},
+    {"print",   builtinPrint,   Reads::all},
+    {"newline", builtinNewline, Reads::all},
+    {"list",    builtinList,    Reads::all},
+    {"cons",    builtinCons,    Reads::all},
+    {"car",     builtinCar,     Reads::all},
+    {"head",    builtinCar,     Reads::all},
+    {"cdr",     builtinCdr,     Reads::all},
+    {"tail",    builtinCdr,     Reads::all},
+    {"append",  append,         Reads::all},
+    {"begin",   begin,          Reads::lastOnly},
+};
+// clang-format on
+
+// The rows above by the id of their name. Names are compared whole and
+// exactly, so an id match is a name match.
+const std::vector<const Builtin*> builtinsById = [] {
+  std::vector<const Builtin*> byId;
+  for (const Builtin& builtin : builtins) {
+    const std::size_t id = Symbol::idOf(builtin.name);
     if (id >= byId.size()) byId.resize(id + 1);
-    byId[id] = call;
+    byId[id] = &builtin;
   }
   return byId;
 }();
 
+// The Reads column by the id of the name, asked before every built-in call,
+// so that asking costs a load or two.
+const std::vector<std::uint8_t> readsLastOnlyById = [] {
+  std::vector<std::uint8_t> byId(builtinsById.size());
+  for (std::size_t id = 0; id < byId.size(); ++id) {
+    byId[id] = builtinsById[id] != nullptr && builtinsById[id]->reads == Reads::lastOnly ? 1 : 0;
+  }
+  return byId;
+}();
+
+// Whether the built-in `name` names reads only its last operand.
+bool readsLastOnly(const Symbol& name) {
+  return name.id() < readsLastOnlyById.size() && readsLastOnlyById[name.id()] != 0;
+}
+
+// The built-in that `head`, a symbol, names, or null.
+const Builtin* builtinNamed(Item* head) {
+  const std::size_t name = asSymbol(head).id();
+  return name < builtinsById.size() ? builtinsById[name] : nullptr;
+}
+
+// The special forms are recognised by these names before any lookup.
+const std::size_t quoteId = Symbol::idOf("quote");
+const std::size_t condId = Symbol::idOf("cond");
+const std::size_t defineId = Symbol::idOf("define");
+const std::size_t lambdaId = Symbol::idOf("lambda");
+
+// What a frame of `kind` waits for, in the trace's words.
+trace::Wait waitOf(Awaiting kind) {
+  switch (kind) {
+    case Awaiting::headToCall:
+      return trace::Wait::headToCall;
+    case Awaiting::clauseTest:
+      return trace::Wait::clauseTest;
+    case Awaiting::valueForDefine:
+      return trace::Wait::definitionValue;
+    case Awaiting::body:
+      return trace::Wait::body;
+    case Awaiting::operandForApply:
+    case Awaiting::result:
+      break;
+  }
+  return trace::Wait::operand;
+}
+
+// The values gathered from `start` on are complete: they go to the rule they
+// were gathered for, and leave the value stack.
+Step afterGathering(std::size_t start, Awaiting gatheredFor) {
+  const Operands values(valueStack.from(start + 1), valueStack.end());
+  Item* head = valueStack.at(start);
+  Item* result = gatheredFor == Awaiting::valueForDefine ? defineAfterValues(head, values) : apply(head, values);
+  valueStack.truncate(start);
+  return Step::value(result);
+}
+
+// evaluateList's loop: evaluates `expressions` first to last onto the value
+// stack, after the values gathered so far. An atom's value goes straight in;
+// an expression that is a form needs evaluation of its own, so a frame waits
+// for it: `waiting`, when this gathering already has one, else a new one.
+Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool newestOnly, Frame* waiting) {
+  Item* expression = nullptr;
+  while (takeFirst(expressions, expression)) {
+    // Once another value follows, the one before will never be read.
+    if (newestOnly) valueStack.truncate(start + 1);
+    if (isA<Cons>(*need(expression))) {
+      if (waiting != nullptr) {
+        waiting->expressions = expressions;
+      } else {
+        frames.push(Frame::forGathering(expressions, static_cast<std::uint32_t>(start), gatheredFor, newestOnly));
+      }
+      trace::waiting(waitOf(gatheredFor), frames.size(), valueStack.at(start), valueStack.from(start + 1),
+                     valueStack.end(), expressions);
+      return Step::evaluate(expression);
+    }
+    valueStack.push(expression->evaluate());
+  }
+  if (waiting != nullptr) frames.pop();
+  return afterGathering(start, gatheredFor);
+}
+
+// Hands `value` to the newest frame's second half, named by what it awaits.
+Step resume(Item* value) {
+  frames.settle();
+  Frame& frame = frames.top();
+  trace::resumed(waitOf(frame.awaiting), frames.size(), value);
+  switch (frame.awaiting) {
+    case Awaiting::headToCall:
+      return lambda(value, frames.popped().arguments);
+    case Awaiting::clauseTest:
+      return condAfterTest(frames.popped().clauses, value);
+    case Awaiting::operandForApply:
+    case Awaiting::valueForDefine:
+      return evaluateListAfterOperand(frame, value);
+    case Awaiting::body:
+      return lambdaAfterBody(frames.popped().bindings, value);
+    case Awaiting::result:
+      break;  // evaluateFully takes its value itself.
+  }
+  return Step::value(value);
+}
+
 }  // namespace
+
+Item* Operands::list() const {
+  ListBuilder list;
+  for (Item* operand : *this) list.add(operand);
+  return list.finish(getEmpty());
+}
+
+// The evaluation loop. Each turn evaluates the expression at hand (an atom at
+// once, a pair through evalCons) or hands the value at hand to the newest
+// frame, until the value reaches the frame this call began with. It may run
+// inside another such loop, since it stops at its own frame.
+Item* evaluateFully(Item* expression) {
+  frames.push(Frame::forResult());
+  Step step = Step::evaluate(expression);
+  for (;;) {
+    if (step.evaluates()) {
+      Item* form = step.item();
+      if (isA<Cons>(*form)) {
+        const auto& pair = static_cast<const Cons&>(*form);
+        trace::evaluating(form, frames.size());
+        step = evalCons(pair.car(), pair.cdr());
+        continue;
+      }
+      // An atom is its own value, or, for a symbol, its binding's.
+      step = Step::value(form->evaluate());
+    }
+    if (frames.top().awaiting == Awaiting::result) {
+      frames.pop();
+      return step.item();
+    }
+    step = resume(step.item());
+  }
+}
+
+Step evalCons(Item* head, Item* operands) {
+  budget::spend();
+  if (!isSymbol(*need(head))) {
+    // Whatever a head that is a pair yields is called as a procedure. Any
+    // other head has no name to go by, and fails as asking for one does.
+    if (!head->isCons()) failGetString();
+    frames.push(Frame::forHeadToCall(operands));
+    trace::waiting(trace::Wait::headToCall, frames.size(), head, nullptr, nullptr, operands);
+    return Step::evaluate(head);
+  }
+  const auto& symbol = static_cast<const Symbol&>(*head);
+  const std::size_t name = symbol.id();
+  if (name == quoteId) return Step::value(first(operands));
+  if (name == condId) return cond(operands);
+  if (name == defineId) return define(operands);
+  if (name == lambdaId) return Step::value(new Cons(head, operands));
+  // A binding under a built-in's name takes precedence over the built-in; only
+  // a name with no binding at all reaches the built-ins.
+  if (Item* procedure = Environment::getInstance()->lookup(symbol)) {
+    trace::lookedUp(symbol, procedure);
+    return lambda(procedure, operands);
+  }
+  return evaluateList(operands, head, Awaiting::operandForApply);
+}
+
+Step evaluateList(Item* expressions, Item* head, Awaiting gatheredFor) {
+  const std::size_t start = valueStack.size();
+  valueStack.push(head);
+  // The head of a built-in call is a symbol: evalCons comes here for no other.
+  const bool newestOnly = gatheredFor == Awaiting::operandForApply && readsLastOnly(static_cast<const Symbol&>(*head));
+  trace::gathering(gatheredFor == Awaiting::valueForDefine);
+  return gather(expressions, start, gatheredFor, newestOnly, nullptr);
+}
+
+Step evaluateListAfterOperand(Frame& frame, Item* value) {
+  valueStack.push(value);
+  return gather(frame.expressions, frame.valuesFrom, frame.awaiting, frame.newestOnly, &frame);
+}
 
 // The operands are dropped from the value stack once the built-in returns,
 // which is sound because no result holds the place they were kept in: "list"
@@ -259,9 +315,11 @@ const std::vector<Builtin> builtinsById = [] {
 // values themselves ("print", "car", "cdr", "begin", "append" its last
 // operand), never the stack.
 Item* apply(Item* head, Operands operands) {
-  const std::size_t name = asSymbol(head).id();
-  if (name < builtinsById.size() && builtinsById[name] != nullptr) return builtinsById[name](operands);
-  return operands.list();
+  const Builtin* builtin = builtinNamed(head);
+  trace::applying(head, operands.begin(), operands.end(), builtin != nullptr);
+  Item* result = builtin != nullptr ? builtin->call(operands) : operands.list();
+  trace::applied(result);
+  return result;
 }
 
 Step cond(Item* clauses) {
@@ -269,42 +327,40 @@ Step cond(Item* clauses) {
   // The last clause is taken without looking at its test.
   const bool last = atEnd(rest(clauses));
   Item* clause = first(clauses);
-  if (last) return Step::evaluate(second(clause));
+  if (last) {
+    trace::condTested(clause, nullptr, true);
+    return Step::evaluate(second(clause));
+  }
   const Step test = Step::evaluate(first(clause));
-  frames.push(clauses, 0, Awaiting::clauseTest);
+  frames.push(Frame::forClauseTest(clauses));
+  trace::waiting(trace::Wait::clauseTest, frames.size(), clause, nullptr, nullptr, rest(clauses));
   return test;
 }
 
-namespace {
-
-// The test of the first of `clauses` gave `test`: only #t chooses the clause.
-Step condTested(Item* clauses, Item* test) {
-  if (need(test)->isTrue()) return Step::evaluate(second(first(clauses)));
+Step condAfterTest(Item* clauses, Item* test) {
+  const bool taken = need(test)->isTrue();
+  trace::condTested(first(clauses), test, taken);
+  if (taken) return Step::evaluate(second(first(clauses)));
   return cond(rest(clauses));
 }
 
-}  // namespace
-
 Step define(Item* definition) {
   Item* name = first(definition);
-  return evaluateList(rest(definition), Awaiting::definitionValue, name);
+  return evaluateList(rest(definition), name, Awaiting::valueForDefine);
 }
 
-namespace {
-
-// The values of a define's expressions are in: the first is bound, the others
-// were evaluated for their effects only.
-Item* bindDefinition(Item* name, Operands values) {
+// The expressions after the first were evaluated for their effects only.
+Item* defineAfterValues(Item* name, Operands values) {
   Stack& stack = *Environment::getInstance();
   if (values.atEnd()) {
     stack.pushWithoutValue(name);
+    trace::bound(name, nullptr, false, nullptr);
   } else {
     stack.push(name, values.first());
+    trace::bound(name, values.first(), true, nullptr);
   }
   return getEmpty();
 }
-
-}  // namespace
 
 Step lambda(Item* procedure, Item* arguments) {
   Stack& stack = *Environment::getInstance();
@@ -314,6 +370,7 @@ Step lambda(Item* procedure, Item* arguments) {
     Item* argument = first(arguments);
     Item* parameter = first(parameters);
     stack.push(parameter, argument);
+    trace::bound(parameter, argument, true, static_cast<const Cons*>(arguments));
     parameters = rest(parameters);
     arguments = rest(arguments);
     ++pushed;
@@ -322,23 +379,22 @@ Step lambda(Item* procedure, Item* arguments) {
   // A call that bound nothing has nothing to undo after its body, so it keeps
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
-    frames.push(nullptr, pushed, Awaiting::body);
+    frames.push(Frame::forBody(pushed));
+    trace::waiting(trace::Wait::body, frames.size(), procedure, nullptr, nullptr, nullptr);
   } else {
     frames.enterBareCall();
   }
   return body;
 }
 
-namespace {
-
-// The body has returned: whatever is on top now goes, since a define in the
-// body may have left bindings above the call's own.
-void unbind(std::uint32_t count) {
+// Whatever is on top now goes, since a define in the body may have left
+// bindings above the call's own.
+Step lambdaAfterBody(std::uint32_t bindings, Item* value) {
   Stack& stack = *Environment::getInstance();
-  for (; count > 0; --count) stack.pop();
+  trace::unbound(bindings);
+  for (; bindings > 0; --bindings) stack.pop();
+  return Step::value(value);
 }
-
-}  // namespace
 
 int add(Operands operands) {
   int sum = 0;

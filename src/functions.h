@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "frames.h"
 #include "item.h"
@@ -69,15 +70,24 @@ class Operands {
 // the evaluation stack allows.
 Item* evaluateFully(Item* expression);
 
+// A rule that waits for a value is written as two functions side by side: the
+// rule, which pushes a frame and returns the expression to evaluate, and its
+// second half, NAMEAfterWHAT, which the evaluation loop calls with the value
+// when it comes (the frame's kind says which).
+
 // Dispatch.
 // The form whose head and operand list are given: a special form by name, a
 // call of a procedure value (a head that is a pair, or a symbol bound to
-// something), or else a built-in call with the operands evaluated.
+// something), or else a built-in call with the operands evaluated and applied.
 Step evalCons(Item* head, Item* operands);
-// Evaluates `expressions` first to last onto the value stack, after `head`,
-// then hands the values to `apply` (for an operand frame) or to the binding
-// of a define (for a definition frame).
-Step evaluateList(Item* expressions, Awaiting then, Item* head);
+// Gathering: puts `head` (a built-in's name, or a define's name) on the value
+// stack and evaluates `expressions` first to last after it; the values go to
+// the rule `gatheredFor` names: apply for a built-in call, defineAfterValues
+// for a define.
+Step evaluateList(Item* expressions, Item* head, Awaiting gatheredFor);
+// The value of the expression that `frame` of a gathering waited for: it is
+// kept, and gathering goes on with the next.
+Step evaluateListAfterOperand(Frame& frame, Item* value);
 // The built-in named by `head` applied to the evaluated `operands`; a name
 // that is no built-in gives the operands as a list.
 Item* apply(Item* head, Operands operands);
@@ -86,13 +96,19 @@ Item* apply(Item* head, Operands operands);
 // The expression of the first clause whose test yields #t; the last clause's
 // expression, without a test, when none does; () for no clauses.
 Step cond(Item* clauses);
+// The first of `clauses` tested `test`: only #t chooses it.
+Step condAfterTest(Item* clauses, Item* test);
 // Binds the name to the value of the first expression, after evaluating all of
 // them. Its value is ().
 Step define(Item* definition);
+// The values of a define's expressions are in: the first is bound to `name`.
+Item* defineAfterValues(Item* name, Operands values);
 // Applies a procedure value (lambda parameters body) to the arguments exactly
 // as written: binds each parameter to its argument, evaluates the body, then
 // pops as many bindings as it pushed.
 Step lambda(Item* procedure, Item* arguments);
+// The body of a call that pushed `bindings` bindings gave `value`.
+Step lambdaAfterBody(std::uint32_t bindings, Item* value);
 
 // Built-ins that need more than a line. Arithmetic wraps at 32 bits.
 int add(Operands operands);

@@ -7,32 +7,33 @@
 #include "item.h"
 #include "output.h"
 #include "parser.h"
+#include "trace.h"
 
 namespace {
 
-[[noreturn]] void outOfMemory() { fail("Error: out of memory."); }
-
-int run() {
+[[noreturn]] void run() {
   std::cout << "Vellumark" << std::endl << std::endl;
   auto* parser = new Parser();
   Item* item = parser->readItem();
+  trace::read(item);
   std::cout << "In:   " << item << std::endl;
   Item* result = item->evaluate();
   // Checked before the label, so that a result holding no value gives the
   // error line alone.
   checkBound(result);
   std::cout << "Out:  " << result << std::endl;
-  return outputStatus(0);
+  finish(0);
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   // The interpreter writes only through std::cout, so it needs no tie to C
   // stdio; its own large buffer writes a long list in a few system calls.
   // Line ends still flush it where the output format asks.
   std::ios::sync_with_stdio(false);
   useLargeOutputBuffer();
-  std::set_new_handler(outOfMemory);
-  return run();
+  std::set_new_handler(failOutOfMemory);
+  trace::start(argc, argv);
+  run();
 }

@@ -7,6 +7,7 @@
 #include "integer.h"
 #include "platform.h"
 #include "symbol.h"
+#include "trace.h"
 
 namespace {
 
@@ -41,6 +42,16 @@ void Parser::giveBack() {
 
 void Parser::getNextChar() {
   if (next_ == end_) refill();
+#ifdef VELLUMARK_TRACE
+  lastLine_ = line_;
+  lastColumn_ = column_;
+  if (current_ == '\n') {
+    ++line_;
+    column_ = 1;
+  } else {
+    ++column_;
+  }
+#endif
   current_ = *next_++;
 }
 
@@ -74,9 +85,10 @@ Item* Parser::readCdr(std::vector<OpenList>& open) {
   OpenList& list = open.back();
   skipWhitespace();
   if (current_ == ')') {
-    getNextChar();
     Item* finished = list.elements.finish(getEmpty());
     open.pop_back();
+    trace::listClosed(finished, line_, column_);
+    getNextChar();
     return finished;
   }
   if (current_ == '.') {
@@ -98,15 +110,23 @@ Item* Parser::readItem() {
     skipWhitespace();
     Item* value = nullptr;
     if (current_ == '(') {
+      trace::listOpened(line_, column_);
       getNextChar();
       open.emplace_back();
       value = readCdr(open);
     } else if (isDigit()) {
+      const std::uint32_t line = line_;
+      const std::uint32_t column = column_;
       value = readInteger();
+      trace::atomRead(line, column, lastLine_, lastColumn_);
     } else if (isPunctuation()) {
+      trace::readFailed(line_, column_);
       fail("Bad input.");
     } else {
+      const std::uint32_t line = line_;
+      const std::uint32_t column = column_;
       value = readSymbol();
+      trace::atomRead(line, column, lastLine_, lastColumn_);
     }
     // Hand each finished value to the list it belongs to; a list that ends
     // with it is itself finished and handed on in turn.
@@ -118,12 +138,17 @@ Item* Parser::readItem() {
       OpenList& list = open.back();
       if (list.dotted) {
         skipWhitespace();
-        if (current_ != ')') fail("Bad pair");
-        getNextChar();
+        if (current_ != ')') {
+          trace::readFailed(line_, column_);
+          fail("Bad pair");
+        }
         value = list.elements.finish(value);
         open.pop_back();
+        trace::listClosed(value, line_, column_);
+        getNextChar();
       } else {
         list.elements.add(value);
+        trace::elementAdded(list.elements.last());
         value = readCdr(open);
       }
     }

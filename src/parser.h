@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,6 +49,19 @@ class Parser {
   void giveBack();
 
   int current_ = ' ';
+#ifdef VELLUMARK_TRACE
+  // Where the current character stands, and the one before it: line and
+  // column from 1. Only the traced build tells places.
+  std::uint32_t line_ = 1;
+  std::uint32_t column_ = 0;
+  std::uint32_t lastLine_ = 1;
+  std::uint32_t lastColumn_ = 0;
+#else
+  static constexpr std::uint32_t line_ = 0;
+  static constexpr std::uint32_t column_ = 0;
+  static constexpr std::uint32_t lastLine_ = 0;
+  static constexpr std::uint32_t lastColumn_ = 0;
+#endif
   std::string name_;  // the name being read, kept to reuse its storage
   // Input is taken in large blocks; `next_` and `end_` delimit what is left.
   std::unique_ptr<unsigned char[]> buffer_;

@@ -7,6 +7,7 @@
 #include "environment.h"
 #include "output.h"
 #include "stack.h"
+#include "trace.h"
 
 namespace {
 
@@ -43,7 +44,11 @@ Symbol* Symbol::named(std::string_view name) {
 
 std::size_t Symbol::idOf(std::string_view name) { return entryFor(name).id; }
 
-Item* Symbol::evaluate() { return Environment::getInstance()->lookup(*this); }
+Item* Symbol::evaluate() {
+  Item* value = Environment::getInstance()->lookup(*this);
+  trace::lookedUp(*this, value);
+  return value;
+}
 
 void Symbol::print(std::ostream& os) const { write(os, name_); }
 

@@ -1,5 +1,6 @@
-"""Run and compare: the core that golden.py, examples.py and large.py share
-(and install.sh, through examples.py).
+"""Run and compare: the core that golden.py, examples.py, large.py, the
+differential checker (fuzz/differential.py), the benchmark and the browser
+tests share (and install.sh, through examples.py).
 
 A check runs a command with given standard input and compares its standard
 output byte for byte, and its exit status, with what was expected. A failure
@@ -25,9 +26,24 @@ def escape(data):
     return "".join(ESCAPED.get(byte, chr(byte) if 32 <= byte < 127 else f"\\x{byte:02x}") for byte in data)
 
 
+def numbers(count):
+    """"0 1 2 ... count-1", the text of large lists."""
+    return " ".join(map(str, range(count)))
+
+
+def wrap32(value):
+    """`value` wrapped to 32 bits in two's complement, as the interpreter's integers are."""
+    return (value + 2**31) % 2**32 - 2**31
+
+
+def differs_at(got, expected):
+    """The offset of the first byte where `got` and `expected` differ, or where the shorter ends."""
+    return next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+
+
 def first_difference(got, expected):
     """Lines that show where `got` first differs from `expected`."""
-    at = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+    at = differs_at(got, expected)
     line_start = expected.rfind(b"\n", 0, at) + 1
     line, column = expected.count(b"\n", 0, at) + 1, at - line_start + 1
     start = max(line_start, at - CONTEXT)
@@ -41,18 +57,23 @@ def first_difference(got, expected):
             " " * (11 + len(prefix)) + "^"]
 
 
-def check(command, stdin, expected, status, timeout, **options):
-    """Runs `command` on `stdin` (bytes, or an open file) and returns the list
-    of problems (empty when it wrote exactly `expected` to standard output and
-    ended with `status`) and the finished process (None after a timeout). An
-    `expected` of None leaves standard output unchecked; `options` go to
+def run(command, stdin, timeout, **options):
+    """Runs `command` on `stdin` (bytes, or an open file) and returns the
+    finished process, with its standard output and error as bytes; after
+    `timeout` seconds it is killed and its returncode is None. `options` go to
     subprocess.run."""
     feed = {"input": stdin} if isinstance(stdin, bytes) else {"stdin": stdin}
     options.setdefault("stdout", subprocess.PIPE)
     try:
-        done = subprocess.run(command, **feed, stderr=subprocess.PIPE, timeout=timeout, **options)
-    except subprocess.TimeoutExpired:
-        return [f"no result within {timeout} seconds"], None
+        return subprocess.run(command, **feed, stderr=subprocess.PIPE, timeout=timeout, **options)
+    except subprocess.TimeoutExpired as expired:
+        return subprocess.CompletedProcess(command, None, expired.stdout or b"", expired.stderr or b"")
+
+
+def compare(done, expected, status):
+    """The problems of a finished run (empty when it wrote exactly `expected`
+    to standard output and ended with `status`; an `expected` of None leaves
+    standard output unchecked)."""
     problems = []
     if done.returncode != status:
         problems.append(f"exit status {done.returncode}, expected {status}")
@@ -62,7 +83,16 @@ def check(command, stdin, expected, status, timeout, **options):
         # Not an error in itself (a coverage or sanitizer build may write
         # there), but it helps to explain one.
         problems.append(f"standard error: {escape(done.stderr[:2000])}")
-    return problems, done
+    return problems
+
+
+def check(command, stdin, expected, status, timeout, **options):
+    """Runs `command` as run() does and compares it as compare() does; returns
+    the problems and the finished process (None after a timeout)."""
+    done = run(command, stdin, timeout, **options)
+    if done.returncode is None:
+        return [f"no result within {timeout} seconds"], None
+    return compare(done, expected, status), done
 
 
 def report(name, problems):

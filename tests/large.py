@@ -13,12 +13,9 @@ Usage: large.py INTERPRETER CASE     (CASE "list" prints the case names)
 import sys
 
 import harness
+from harness import numbers, wrap32
 
 TIMEOUT_SECONDS = 600
-
-
-def numbers(count):
-    return " ".join(map(str, range(count)))
 
 
 def echoed(expression, result, extra=""):
@@ -125,13 +122,11 @@ def a_hundred_thousand_bindings_looked_up():
     defines = " ".join(f"(define v{i} {i})" for i in range(count))
     lookups = " ".join(f"v{i}" for i in range(0, count, 7))
     source = f"(begin {defines} (+ {lookups}))"
-    total = sum(range(0, count, 7)) % 2**32
-    total = total - 2**32 if total >= 2**31 else total
-    return source, echoed(source, str(total)), 0
+    return source, echoed(source, str(wrap32(sum(range(0, count, 7))))), 0
 
 
 CASES = {name: case for name, case in globals().items() if callable(case) and name[0].islower()
-         and name not in ("numbers", "echoed", "main")}
+         and name not in ("numbers", "wrap32", "echoed", "main")}
 
 
 def main():

@@ -11,7 +11,8 @@ python3-selenium.
   deep  large.py's million nested calls, million-element list and recursion
         without end, which must end within 10 seconds; prints each one's time
 
-Usage: web.py SITE INTERPRETER {page|deep} [--screenshot PNG]
+Usage: web.py SITE INTERPRETER {page|deep} --chromium PATH --chromedriver PATH [--screenshot PNG]
+(CMake finds the two programs and passes their paths.)
 """
 
 import argparse
@@ -20,7 +21,6 @@ import http.server
 import os
 import pathlib
 import re
-import subprocess
 import sys
 import tempfile
 import threading
@@ -39,6 +39,7 @@ from selenium.webdriver.support.wait import WebDriverWait
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
 import harness  # noqa: E402
 import large  # noqa: E402
+from examples import expected_status  # noqa: E402
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 FLAGS = ("--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
@@ -53,6 +54,8 @@ LINKED = ["(list (quote (café ünï ✓ 𝄞 a%b x#y&z=1?))\n      (quote (a  b
           "(quote (a b))\r\n"]
 MARKUP = ["(print <img src=x onerror=alert(1)>)\n",
           "(begin (print (quote <img/src/onerror=alert)) (print (list 1)) (print (quote >)))\n"]
+# The characters the output pane shows at most (shownLimit in web/playground.js).
+SHOWN_LIMIT = 1 << 18
 TYPED = "(begin\n  (define größe (quote (ñ 1)))\n  (list größe (quote (x . y))))\n"
 
 
@@ -62,19 +65,18 @@ def link(text):
 
 
 def command_line(interpreter, text):
-    done = subprocess.run([interpreter], input=text.encode(), stdout=subprocess.PIPE, timeout=60)
+    done = harness.run([interpreter], text.encode(), 60)
     return done.stdout.decode("utf-8", "replace"), str(done.returncode)
 
 
 def recorded(example):
-    status = example.with_suffix(".status")
-    return example.with_suffix(".out").read_text(encoding="utf-8"), status.read_text().strip() if status.exists() else "0"
+    return example.with_suffix(".out").read_text(encoding="utf-8"), str(expected_status(example))
 
 
 class Site:
     """The folder on a local HTTP server, seen by a fresh headless Chromium."""
 
-    def __init__(self, folder):
+    def __init__(self, folder, chromium, chromedriver):
         policy = re.search(r'"Content-Security-Policy" content="([^"]+)"', (folder / "index.html").read_text()).group(1)
 
         class Handler(http.server.SimpleHTTPRequestHandler):
@@ -90,11 +92,11 @@ class Site:
         self.address = f"http://127.0.0.1:{self.server.server_port}/index.html"
         self.profile = tempfile.TemporaryDirectory()
         options = webdriver.ChromeOptions()
-        options.binary_location = "/usr/bin/chromium"
+        options.binary_location = chromium
         for flag in FLAGS + [f"--user-data-dir={self.profile.name}"]:
             options.add_argument(flag)
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        self.driver = webdriver.Chrome(service=Service(chromedriver), options=options)
 
     def close(self):
         self.driver.quit()
@@ -138,12 +140,24 @@ class Site:
         return self.text("output"), self.text("status") or self.text("state")
 
 
+def editor_text(driver):
+    return driver.execute_script("return playgroundEditor.state.doc.toString()")
+
+
+def type_program(driver, text):
+    """Replaces the editor's text by typing `text` into it, key by key."""
+    driver.execute_script("playgroundEditor.focus()")
+    ActionChains(driver).key_down(Keys.CONTROL).send_keys("a").key_up(Keys.CONTROL).send_keys(Keys.DELETE) \
+        .send_keys(text).perform()
+
+
 def compare(problems, what, got, expected):
-    if got != expected:
-        at = next((i for i, (a, b) in enumerate(zip(*(pair[0] for pair in (got, expected)))) if a != b),
-                  min(len(got[0]), len(expected[0])))
-        problems.append(f"{what}: status {got[1]!r}, expected {expected[1]!r}; from character {at}, output"
-                        f" {got[0][at:at + 60]!r}, expected {expected[0][at:at + 60]!r}")
+    """Adds to `problems` how the page's (output, status) differs from the expected pair, as the harness shows it."""
+    if got[1] != expected[1]:
+        problems.append(f"{what}: status {got[1]!r}, expected {expected[1]!r}")
+    if got[0] != expected[0]:
+        first, *rest = harness.first_difference(got[0].encode(), expected[0].encode())
+        problems.append("\n".join([f"{what}: {first}", *rest]))
 
 
 def check_page(site, interpreter, problems):
@@ -156,8 +170,8 @@ def check_page(site, interpreter, problems):
     for program in LINKED + MARKUP:
         what = f"link to {program!r}"
         compare(problems, what, site.result(lambda: site.open(link(program))), command_line(interpreter, program))
-        # The editor shows the program; as a textarea does, with LF line ends.
-        if site.driver.execute_script("return document.getElementById('program').value") != program.replace("\r\n", "\n"):
+        # The editor shows the program, with LF line ends.
+        if editor_text(site.driver) != program.replace("\r\n", "\n"):
             problems.append(f"{what}: the editor holds something else")
         if site.driver.find_element(By.ID, "share").get_attribute("href") != site.address + link(program):
             problems.append(f"{what}: the Share link differs")
@@ -169,14 +183,14 @@ def check_page(site, interpreter, problems):
         except NoAlertPresentException:
             pass
 
-    site.driver.find_element(By.ID, "program").clear()
-    site.driver.find_element(By.ID, "program").send_keys(TYPED)
+    type_program(site.driver, TYPED)
     expected = command_line(interpreter, TYPED)
     ctrl_enter = ActionChains(site.driver).key_down(Keys.CONTROL).send_keys(Keys.ENTER).key_up(Keys.CONTROL)
     compare(problems, "typed, Ctrl+Enter", site.result(ctrl_enter.perform), expected)
     compare(problems, "typed, Share link", site.result(site.click("share")), expected)
     compare(problems, "typed, Share link reloaded", site.result(site.driver.refresh), expected)
-    if site.driver.current_url != site.address + link(TYPED):
+    # Enter indents each new line, so the text is what the editor made of it.
+    if site.driver.current_url != site.address + link(editor_text(site.driver)):
         problems.append(f"the Share link of a typed program led to {site.driver.current_url!r}")
 
     site.open(link(ENDLESS))
@@ -200,35 +214,52 @@ def check_deep(site, problems):
         source, expected, status = case()
         started = time.monotonic()
         got = site.result(lambda: site.driver.execute_script(
-            "const editor = document.getElementById('program');"
-            "editor.value = arguments[0];"
-            "editor.dispatchEvent(new Event('input'));"
+            "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
             "document.getElementById('run').click();", source + "\n"), seconds=120)
         elapsed = time.monotonic() - started
         print(f"{case.__name__}: shown after {elapsed:.2f} s; the page says {site.text('state')!r}")
-        compare(problems, case.__name__, got, (harness.BANNER.decode() + expected, str(status)))
+        expected = harness.BANNER.decode() + expected
+        if len(expected) > SHOWN_LIMIT:
+            # The pane keeps what it can lay out, and says that it cut the rest.
+            expected = expected[:SHOWN_LIMIT]
+            if "The output was cut" not in site.text("why"):
+                problems.append(f"{case.__name__}: no note that the output was cut ({site.text('why')!r})")
+        compare(problems, case.__name__, got, (expected, str(status)))
         if case is large.recursion_without_end and elapsed > 10:
             problems.append(f"{case.__name__}: ended after {elapsed:.1f} s, more than 10")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("site", type=pathlib.Path)
-    parser.add_argument("interpreter")
-    parser.add_argument("group", choices=("page", "deep"))
-    parser.add_argument("--screenshot", type=pathlib.Path, help="save the page after the table example here")
-    arguments = parser.parse_args()
-    site = Site(arguments.site)
+def check_floods(site, problems):
+    """Output in many short lines leaves Stop working at once; a program too long
+    for a link says so."""
+    site.open()
+    flood = "(begin (define f (lambda () (begin (print 1) (newline) (f)))) (f))\n"
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
+        "document.getElementById('run').click();", flood)
+    time.sleep(3)
+    # Stop answers as soon as the page is free to take the click.
+    started = time.monotonic()
+    site.driver.execute_script("document.getElementById('stop').click()")
+    elapsed = time.monotonic() - started
+    print(f"Stop under a flood of short lines: {elapsed:.2f} s, the page says {site.text('state')!r}")
+    if site.text("state") != "Stopped." or elapsed > 0.5:
+        problems.append(f"Stop under a flood of short lines: {site.text('state')!r} after {elapsed:.2f} s")
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});",
+        "(quote (" + "a%b " * 600_000 + "))\n")
+    if site.driver.find_element(By.ID, "share").text != "Too long to share as a link":
+        problems.append("a program too long for a link still offers one")
+
+
+def drive(site, checks):
+    """Runs `checks`, each a function of the list of problems, on `site`; adds
+    the errors on the browser's console, closes the browser, prints the tally
+    and exits with 1 when anything failed."""
     problems = []
     try:
-        if arguments.group == "page":
-            check_page(site, arguments.interpreter, problems)
-        else:
-            check_deep(site, problems)
-        if arguments.screenshot:
-            site.open()
-            site.result(site.choose("table"))
-            site.driver.save_screenshot(str(arguments.screenshot))
+        for check in checks:
+            check(problems)
         problems += [f"browser console: {entry['message']}" for entry in site.driver.get_log("browser")
                      if entry["level"] == "SEVERE"]
     finally:
@@ -237,6 +268,30 @@ def main():
         print(f"FAIL {problem}")
     print(f"{0 if problems else 1} passed, {1 if problems else 0} failed")
     sys.exit(1 if problems else 0)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("site", type=pathlib.Path)
+    parser.add_argument("interpreter")
+    parser.add_argument("group", choices=("page", "deep"))
+    parser.add_argument("--chromium", required=True)
+    parser.add_argument("--chromedriver", required=True)
+    parser.add_argument("--screenshot", type=pathlib.Path, help="save the page after the table example here")
+    arguments = parser.parse_args()
+    site = Site(arguments.site, arguments.chromium, arguments.chromedriver)
+
+    def screenshot(_):
+        if arguments.screenshot:
+            site.open()
+            site.result(site.choose("table"))
+            site.driver.save_screenshot(str(arguments.screenshot))
+
+    if arguments.group == "page":
+        checks = [lambda problems: check_page(site, arguments.interpreter, problems)]
+    else:
+        checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
+    drive(site, checks + [screenshot])
 
 
 if __name__ == "__main__":

@@ -126,13 +126,13 @@ TEST(EvaluationStack, BareCallsPastWhatAFrameCountsAreAllGivenBack) {
   // frame of their own, and every level is closed again as the value comes
   // back down, as the evaluation loop hands it on.
   EvaluationStack frames;
-  frames.push(nullptr, 0, Awaiting::result);
+  frames.push(Frame::forResult());
   constexpr std::size_t calls = 200'000;
   for (std::size_t i = 0; i < calls; ++i) frames.enterBareCall();
   EXPECT_EQ(frames.depth(), 1 + calls);
   EXPECT_GT(frames.size(), 1U);
   while (frames.top().awaiting == Awaiting::body) {
-    EXPECT_EQ(frames.top().count, 0U);
+    EXPECT_EQ(frames.top().bindings, 0U);
     frames.settle();
     frames.pop();
   }

@@ -1,0 +1,77 @@
+// What a run does, told as it happens: the hooks through which the reader, the
+// evaluator and the driver report each step to vellumark-trace. They exist
+// only in the traced build (VELLUMARK_TRACE, set for the vellumark-trace
+// executable and the playground's Step view). In every other build each hook
+// below is an empty inline function, so the interpreter compiles to the same
+// code as without them and carries no trace symbol, the way budget.h's work
+// limit costs nothing outside fuzzing builds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+class Item;
+class Cons;
+class Symbol;
+
+namespace trace {
+
+// Why a frame waits, as the trace names it. Kept apart from the evaluator's
+// own kinds so that the trace's words do not change with its internals.
+enum class Wait : std::uint8_t { headToCall, clauseTest, operand, definitionValue, body };
+
+#ifdef VELLUMARK_TRACE
+
+// The driver: takes the command line, and the standard output that the
+// program writes, which the trace reports as events of its own.
+void start(int argc, char** argv);
+// The reader, with places as line and column, both from 1.
+void listOpened(std::uint32_t line, std::uint32_t column);
+void listClosed(Item* list, std::uint32_t line, std::uint32_t column);
+void atomRead(std::uint32_t line, std::uint32_t column, std::uint32_t endLine, std::uint32_t endColumn);
+void elementAdded(const Cons* cell);
+void read(Item* expression);
+void readFailed(std::uint32_t line, std::uint32_t column);
+// The evaluator. `depth` is the number of frames open.
+void evaluating(Item* form, std::size_t depth);
+void gathering(bool forDefine);
+void waiting(Wait why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest);
+void resumed(Wait why, std::size_t depth, Item* value);
+void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell);
+void unbound(std::uint32_t count);
+void lookedUp(const Symbol& name, Item* value);
+void condTested(Item* clause, Item* test, bool taken);
+void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin);
+void applied(Item* result);
+// The end of the run.
+void failing(std::string_view line);
+void finishing(int status);
+
+#else
+
+inline void start(int /*argc*/, char** /*argv*/) {}
+inline void listOpened(std::uint32_t /*line*/, std::uint32_t /*column*/) {}
+inline void listClosed(Item* /*list*/, std::uint32_t /*line*/, std::uint32_t /*column*/) {}
+inline void atomRead(std::uint32_t /*line*/, std::uint32_t /*column*/, std::uint32_t /*endLine*/,
+                     std::uint32_t /*endColumn*/) {}
+inline void elementAdded(const Cons* /*cell*/) {}
+inline void read(Item* /*expression*/) {}
+inline void readFailed(std::uint32_t /*line*/, std::uint32_t /*column*/) {}
+inline void evaluating(Item* /*form*/, std::size_t /*depth*/) {}
+inline void gathering(bool /*forDefine*/) {}
+inline void waiting(Wait /*why*/, std::size_t /*depth*/, Item* /*form*/, Item* const* /*values*/,
+                    Item* const* /*valuesEnd*/, Item* /*rest*/) {}
+inline void resumed(Wait /*why*/, std::size_t /*depth*/, Item* /*value*/) {}
+inline void bound(Item* /*name*/, Item* /*value*/, bool /*hasValue*/, const Cons* /*argumentCell*/) {}
+inline void unbound(std::uint32_t /*count*/) {}
+inline void lookedUp(const Symbol& /*name*/, Item* /*value*/) {}
+inline void condTested(Item* /*clause*/, Item* /*test*/, bool /*taken*/) {}
+inline void applying(Item* /*head*/, Item* const* /*operands*/, Item* const* /*operandsEnd*/, bool /*builtin*/) {}
+inline void applied(Item* /*result*/) {}
+inline void failing(std::string_view /*line*/) {}
+inline void finishing(int /*status*/) {}
+
+#endif
+
+}  // namespace trace

@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Checks vellumark-trace against vellumark.
+
+  trace_check.py same VELLUMARK VELLUMARK_TRACE CASE_FILE_OR_PROGRAM...
+      Every input (each golden case's standard input, or a program file) runs
+      through both. The trace must be one JSON object a line, each with an
+      "event" member; its "output" events joined must be exactly vellumark's
+      standard output, and its last event "end" must carry vellumark's status.
+      A hook that changed evaluation would show here.
+
+  trace_check.py random VELLUMARK VELLUMARK_TRACE COUNT
+      The same for COUNT random programs of the differential checker
+      (fuzz/differential.py, seed 1).
+
+  trace_check.py output VELLUMARK_TRACE
+      Runs standard input through vellumark-trace --json and writes what its
+      "output" events hold, ending with the status its "end" event gives: a
+      stand-in for vellumark that the differential checker can compare with
+      vellumark on random programs.
+
+  trace_check.py golden VELLUMARK_TRACE CASE_FILE...
+      Golden traces: case files as golden.py reads them, whose "<" lines are the
+      whole readable trace (there is no banner of its own).
+"""
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import golden  # noqa: E402
+import harness  # noqa: E402
+
+TIMEOUT_SECONDS = 120
+
+
+def inputs(paths):
+    for path in paths:
+        if path.endswith(".case"):
+            for case in golden.parse(path):
+                # Cases that need a limit, arguments or a closed stream test the
+                # driver's surroundings, not evaluation.
+                if not (case.args or case.address_space or case.full or case.stdin_closed):
+                    yield f"{case.where} {case.title}", case.stdin
+        else:
+            with open(path, "rb") as f:
+                yield path, f.read()
+
+
+def problems_of(plain, traced, stdin):
+    expected = subprocess.run([plain], input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS)
+    got = subprocess.run([traced, "--json"], input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS)
+    problems = []
+    events = []
+    for number, line in enumerate(got.stdout.split(b"\n")[:-1], 1):
+        try:
+            event = json.loads(line)
+            if not isinstance(event, dict) or "event" not in event:
+                raise ValueError("no event member")
+            events.append(event)
+        except ValueError as error:
+            return [f"trace line {number} is no event ({error}): {line[:120]!r}"]
+    if not got.stdout.endswith(b"\n"):
+        problems.append("the trace does not end with a line end")
+    # Bytes above 127 are written as the code points U+0080-U+00FF.
+    output = "".join(e["text"] for e in events if e["event"] == "output").encode("latin-1")
+    if output != expected.stdout:
+        problems.extend(harness.first_difference(output, expected.stdout))
+    if not events or events[-1]["event"] != "end":
+        problems.append("the last event is not 'end'")
+    elif events[-1]["status"] != expected.returncode:
+        problems.append(f"'end' says status {events[-1]['status']}, vellumark ended with {expected.returncode}")
+    if got.returncode != expected.returncode:
+        problems.append(f"vellumark-trace ended with status {got.returncode}, vellumark with {expected.returncode}")
+    return problems
+
+
+def main():
+    mode, *rest = sys.argv[1:]
+    if mode == "same":
+        plain, traced, *paths = rest
+        return harness.main(
+            lambda: [harness.report(name, problems_of(plain, traced, stdin)) for name, stdin in inputs(paths)])
+    if mode == "random":
+        plain, traced, count = rest
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "fuzz"))
+        import differential  # noqa: E402
+        return harness.main(lambda: [
+            harness.report(f"random program {index}: {program[:80]!r}",
+                           problems_of(plain, traced, program))
+            for index, program in ((i, differential.make_program(1, i)) for i in range(int(count)))])
+    if mode == "output":
+        got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
+        events = [json.loads(line) for line in got.stdout.split(b"\n") if line]
+        sys.stdout.buffer.write("".join(e["text"] for e in events if e["event"] == "output").encode("latin-1"))
+        return events[-1]["status"] if events and events[-1]["event"] == "end" else 125
+    traced, *paths = rest
+    return harness.main(lambda: [
+        harness.report(f"{case.where} {case.title}",
+                       harness.check([traced], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS)[0])
+        for path in paths for case in golden.parse(path)])
+
+
+if __name__ == "__main__":
+    sys.exit(main())

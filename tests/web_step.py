@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Drives the playground's Step view in headless Chromium (see web.py for the
+site and the browser): the dynamic example's binding stack at the lookup of x
+inside the call with local, and the same panels again after Previous and Next;
+the explanation of the textbook factorial; the note on a misspelt name; the
+million-call countdown recorded and stepped to its end; a recursion
+without end recorded to its error.
+
+Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
+"""
+
+import argparse
+import pathlib
+import sys
+import time
+
+from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.wait import WebDriverWait
+
+sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import large  # noqa: E402
+import web  # noqa: E402
+
+FACTORIAL = ("(begin (define fact (lambda (n) (cond ((< n 1) 1) (else (* n (fact (- n 1)))))))"
+             " (fact 5))\n")
+PANELS = ("step-event", "current-form", "bindings", "waiting", "step-output", "step-program")
+
+
+def record(site, program, seconds=60):
+    """Opens `program` and records it; the seconds it took, or None."""
+    site.open(web.link(program))
+    started = time.monotonic()
+    site.click("step")()
+    try:
+        WebDriverWait(site.driver, seconds, poll_frequency=0.05).until(
+            lambda _: site.text("step-counter").startswith("step "))
+    except TimeoutException:
+        return None
+    return time.monotonic() - started
+
+
+def panels(site):
+    return {name: site.driver.execute_script(f"return document.getElementById('{name}').innerHTML") for name in PANELS}
+
+
+def check_dynamic(site, problems):
+    if record(site, (web.EXAMPLES / "dynamic.scm").read_text()) is None:
+        problems.append("dynamic: the Step view did not open")
+        return
+    next_button = site.driver.find_element(By.ID, "step-next")
+    for _ in range(200):
+        if site.text("step-event") == "Look up x: local":
+            break
+        next_button.click()
+    else:
+        problems.append(f"dynamic: never reached the lookup of x giving local ({site.text('step-event')!r})")
+        return
+    rows = site.driver.execute_script(
+        "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => [r.textContent, r.className])")
+    if not rows or rows[0] != ["x ↦ local", "found"]:
+        problems.append(f"dynamic: the newest binding is not x ↦ local, marked found: {rows[:2]}")
+    if ["x ↦ global", "shadowed"] not in rows:
+        problems.append(f"dynamic: the older x is not dimmed: {rows}")
+    if site.text("current-form") != "x":
+        problems.append(f"dynamic: the current form is {site.text('current-form')!r}, not x")
+    if "(list " not in site.text("waiting"):
+        problems.append(f"dynamic: the waiting forms do not show the list call: {site.text('waiting')!r}")
+    before = panels(site)
+    site.driver.find_element(By.ID, "step-previous").click()
+    if panels(site) == before:
+        problems.append("dynamic: Previous changed nothing")
+    # The arrow key moves on as Next does.
+    site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
+    if panels(site) != before:
+        problems.append("dynamic: Previous then the right arrow does not show the same panels again")
+
+
+def check_explained(site, problems):
+    record(site, FACTORIAL)
+    explanation = site.text("explanation")
+    if "(- n 1)" not in explanation or "Error: tried to getInt from non-Integer." not in explanation:
+        problems.append(f"factorial: the explanation does not name (- n 1): {explanation!r}")
+    record(site, "(sqaure 12)\n")
+    if "sqaure" not in site.text("explanation"):
+        problems.append(f"(sqaure 12): no note names sqaure: {site.text('explanation')!r}")
+    if site.driver.execute_script("return document.querySelectorAll('#explanation img, #bindings img').length"):
+        problems.append("the Step view turned text into markup")
+
+
+def record_large(site, what, case, problems):
+    """Records one of large.py's programs; whether it was recorded in time."""
+    source, _, _ = case()
+    seconds = record(site, source + "\n", seconds=120)
+    if seconds is None:
+        problems.append(f"{what}: not recorded within 120 s ({site.text('step-counter')!r})")
+        return False
+    print(f"{what}: recorded and opened after {seconds:.2f} s")
+    return True
+
+
+def check_countdown(site, problems):
+    if not record_large(site, "countdown", large.a_million_nested_calls, problems):
+        return
+    site.driver.execute_script(
+        "const s = document.getElementById('step-slider'); s.value = s.max; s.dispatchEvent(new Event('input'))")
+    if site.text("step-event") != "The run ends with status 0" or "Out:  0" not in site.text("step-output"):
+        problems.append(f"countdown: the last step is {site.text('step-event')!r}")
+    total = int(site.text("step-counter").split(" of ")[1].split()[0])
+    if not 110_000 < total < 110_100:
+        problems.append(f"countdown: {total} steps kept, not the first 100,000 and last 10,000 events and a few more")
+
+
+def check_endless(site, problems):
+    if not record_large(site, "recursion without end", large.recursion_without_end, problems):
+        return
+    if "Error: recursion too deep." not in site.text("explanation"):
+        problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("site", type=pathlib.Path)
+    parser.add_argument("--chromium", required=True)
+    parser.add_argument("--chromedriver", required=True)
+    parser.add_argument("--screenshot", type=pathlib.Path, help="save the dynamic example's Step view here")
+    arguments = parser.parse_args()
+    site = web.Site(arguments.site, arguments.chromium, arguments.chromedriver)
+
+    def screenshot(_):
+        if arguments.screenshot:
+            site.driver.set_window_size(1280, 1500)
+            site.driver.save_screenshot(str(arguments.screenshot))
+
+    web.drive(site, [lambda problems: check_dynamic(site, problems), screenshot,
+                     lambda problems: check_explained(site, problems),
+                     lambda problems: check_countdown(site, problems),
+                     lambda problems: check_endless(site, problems)])
+
+
+if __name__ == "__main__":
+    main()
