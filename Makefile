@@ -4,8 +4,11 @@
 EXAMPLE ?= examples/square.scm
 PREFIX ?= /usr/local
 FUZZ_SECONDS ?= 3600
+VERSION := $(shell sed -n 's/^project.vellumark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+DIST := build/dist
 
-.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web clean
+.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web clean \
+        portable libcxx windows package dist
 
 all: build
 
@@ -51,6 +54,40 @@ install: build
 # The browser playground: a folder of static files, build/web/site.
 web:
 	cmake --workflow --preset web
+
+# The other systems, checked on this one (see "Systems" in README.md): the
+# whole suite on the portable fallback (as on macOS and the BSDs), the whole
+# suite built with clang and libc++, and the Windows build under Wine.
+portable:
+	cmake --workflow --preset portable
+
+libcxx:
+	cmake --workflow --preset libcxx
+
+windows:
+	cmake --workflow --preset windows
+	tests/wine.sh build/windows/vellumark.exe
+
+# A Debian package of the release build: build/release/vellumark_VERSION_ARCH.deb.
+package: build
+	cd build/release && cpack
+
+# What a release publishes, in build/dist: the source, the static Linux binary
+# and the Windows one, each with the manual page and README, and their SHA-256
+# sums. The source archive is the committed tree (git archive HEAD).
+dist: build
+	cmake --workflow --preset windows
+	rm -rf $(DIST) && mkdir -p $(DIST)
+	git archive --format=tar.gz --prefix=vellumark-$(VERSION)/ -o $(DIST)/vellumark-$(VERSION).tar.gz HEAD
+	mkdir -p $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64 $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64
+	cp build/release/vellumark doc/vellumark.1 README.md $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64/
+	cp build/windows/vellumark.exe doc/vellumark.1 README.md $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64/
+	strip $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64/vellumark
+	x86_64-w64-mingw32-strip $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64/vellumark.exe
+	cd $(DIST)/linux && tar -czf ../vellumark-$(VERSION)-linux-x86_64.tar.gz vellumark-$(VERSION)-linux-x86_64
+	cd $(DIST)/windows && cmake -E tar cf ../vellumark-$(VERSION)-windows-x86_64.zip --format=zip vellumark-$(VERSION)-windows-x86_64
+	rm -rf $(DIST)/linux $(DIST)/windows
+	cd $(DIST) && sha256sum vellumark-$(VERSION)* > SHA256SUMS && cat SHA256SUMS
 
 clean:
 	rm -rf build

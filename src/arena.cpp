@@ -1,12 +1,10 @@
 #include "arena.h"
 
-#include <sys/mman.h>
-
-#include <cstdint>
 #include <utility>
 #include <vector>
 
 #include "fail.h"
+#include "platform.h"
 
 namespace arena {
 namespace {
@@ -28,30 +26,13 @@ std::size_t nextBlockSize = firstBlockSize;
 std::vector<std::pair<char*, std::size_t>> blocks;
 #endif
 
-// A block of `size` bytes from the system; large blocks start at a huge-page
-// boundary so that all of them can be huge pages.
-char* newBlock(std::size_t size) {
-  const std::size_t slack = size >= hugePageSize ? hugePageSize : 0;
-  void* mapped = mmap(nullptr, size + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapped == MAP_FAILED) failOutOfMemory();
-  auto* block = static_cast<char*>(mapped);
-  if (slack != 0) {
-    const auto address = reinterpret_cast<std::uintptr_t>(block);
-    const std::size_t skip = (hugePageSize - address % hugePageSize) % hugePageSize;
-    if (skip != 0) munmap(block, skip);
-    if (slack - skip != 0) munmap(block + skip + size, slack - skip);
-    block += skip;
-    madvise(block, size, MADV_HUGEPAGE);
-  }
-  return block;
-}
-
 }  // namespace
 
 void* allocateInNewBlock(std::size_t size) {
   // The rest of the old block is simply left unused.
   while (nextBlockSize < size) nextBlockSize *= 2;
-  char* block = newBlock(nextBlockSize);
+  auto* block = static_cast<char*>(platform::newBlock(nextBlockSize, nextBlockSize >= hugePageSize));
+  if (block == nullptr) failOutOfMemory();
 #ifdef VELLUMARK_IN_PROCESS
   blocks.emplace_back(block, nextBlockSize);
 #endif
@@ -69,7 +50,7 @@ void* allocateInNewBlock(std::size_t size) {
 Mark mark() { return {region, blocks.size(), nextBlockSize}; }
 
 void rewind(const Mark& to) {
-  for (std::size_t newer = to.blocks; newer < blocks.size(); ++newer) munmap(blocks[newer].first, blocks[newer].second);
+  for (std::size_t newer = to.blocks; newer < blocks.size(); ++newer) platform::releaseBlock(blocks[newer].first, blocks[newer].second);
   blocks.resize(to.blocks);
   region = to.region;
   nextBlockSize = to.nextBlockSize;

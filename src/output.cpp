@@ -1,9 +1,8 @@
 #include "output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+
+#include "platform.h"
 
 namespace {
 
@@ -42,16 +41,7 @@ class StandardOutput final : public std::streambuf {
   }
 
   bool send(const char* text, std::size_t count) {
-    while (count > 0 && !failed_) {
-      const ssize_t written = ::write(STDOUT_FILENO, text, count);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        failed_ = true;
-        break;
-      }
-      text += written;
-      count -= static_cast<std::size_t>(written);
-    }
+    if (!failed_ && !platform::writeOutput(text, count)) failed_ = true;
     return !failed_;
   }
 
@@ -62,6 +52,7 @@ class StandardOutput final : public std::streambuf {
 }  // namespace
 
 void useLargeOutputBuffer() {
+  platform::prepareStreams();
   // Never freed: the standard streams flush at exit, after every destructor
   // that could otherwise have run first.
   std::cout.rdbuf(new StandardOutput());

@@ -1,13 +1,11 @@
 #include "parser.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
 #include "empty.h"
 #include "fail.h"
 #include "integer.h"
+#include "platform.h"
 #include "symbol.h"
 #include "trace.h"
 
@@ -28,21 +26,18 @@ bool Parser::isPunctuation() const { return current_ == '(' || current_ == ')' |
 bool Parser::isDigit() const { return current_ >= '0' && current_ <= '9'; }
 
 void Parser::refill() {
-  for (;;) {
-    // read() rather than a buffered stream: it returns what has arrived, so a
-    // user typing at a terminal gets an answer after the line they typed.
-    const ssize_t count = ::read(STDIN_FILENO, buffer_.get(), blockSize);
-    if (count > 0) {
-      next_ = buffer_.get();
-      end_ = next_ + count;
-      return;
-    }
-    if (count == 0) finish(0);  // The end of the input ends the run quietly.
-    if (errno == EINTR) continue;
-    // Input that cannot be read is no end of input: the run must not report
-    // success for what it never saw.
-    fail("Error: standard input could not be read.");
-  }
+  const std::ptrdiff_t count = platform::readInput(buffer_.get(), blockSize);
+  // Input that cannot be read is no end of input: the run must not report
+  // success for what it never saw.
+  if (count < 0) fail("Error: standard input could not be read.");
+  if (count == 0) finish(0);  // The end of the input ends the run quietly.
+  next_ = buffer_.get();
+  end_ = next_ + count;
+}
+
+void Parser::giveBack() {
+  platform::giveBackInput(static_cast<std::size_t>(end_ - next_));
+  next_ = end_;
 }
 
 void Parser::getNextChar() {
@@ -75,12 +70,14 @@ Item* Parser::readInteger() {
 
 Item* Parser::readSymbol() {
   name_.clear();
+  // A NUL byte ends the name; what follows it up to the punctuation is read
+  // and dropped, never stored, however long it runs.
+  bool ended = false;
   while (!isPunctuation()) {
-    name_.push_back(static_cast<char>(current_));
+    ended = ended || current_ == '\0';
+    if (!ended) name_.push_back(static_cast<char>(current_));
     getNextChar();
   }
-  // A NUL byte ends the name; what follows it up to the punctuation is dropped.
-  if (const auto nul = name_.find('\0'); nul != std::string::npos) name_.resize(nul);
   return Symbol::named(name_);
 }
 
@@ -134,7 +131,10 @@ Item* Parser::readItem() {
     // Hand each finished value to the list it belongs to; a list that ends
     // with it is itself finished and handed on in turn.
     while (value != nullptr) {
-      if (open.empty()) return value;
+      if (open.empty()) {
+        giveBack();
+        return value;
+      }
       OpenList& list = open.back();
       if (list.dotted) {
         skipWhitespace();

@@ -1,6 +1,7 @@
 // Reads one expression from standard input: integers, symbols, lists and
 // dotted pairs. It holds one character of lookahead, so after an expression
-// exactly one character beyond it has been taken from the input. Reaching the
+// exactly one character beyond it has been taken from the input (what the
+// reader took beyond that is given back where the input can seek). Reaching the
 // end of the input anywhere ends the run quietly with status 0.
 #pragma once
 
@@ -43,6 +44,9 @@ class Parser {
   // marked dotted when a "." was read, and an item comes next.
   Item* readCdr(std::vector<OpenList>& open);
   void refill();
+  // Hands what was read beyond the lookahead back to standard input, where it
+  // can be (see platform::giveBackInput), and forgets it.
+  void giveBack();
 
   int current_ = ' ';
 #ifdef VELLUMARK_TRACE
