@@ -9,8 +9,6 @@
 // count of those left out between. Output is never left out.
 #include "trace.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
