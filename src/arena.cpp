@@ -50,7 +50,8 @@ void* allocateInNewBlock(std::size_t size) {
 Mark mark() { return {region, blocks.size(), nextBlockSize}; }
 
 void rewind(const Mark& to) {
-  for (std::size_t newer = to.blocks; newer < blocks.size(); ++newer) platform::releaseBlock(blocks[newer].first, blocks[newer].second);
+  for (std::size_t newer = to.blocks; newer < blocks.size(); ++newer)
+    platform::releaseBlock(blocks[newer].first, blocks[newer].second);
   blocks.resize(to.blocks);
   region = to.region;
   nextBlockSize = to.nextBlockSize;
