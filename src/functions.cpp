@@ -148,10 +148,9 @@ bool readsLastOnly(const Symbol& name) {
   return name.id() < readsLastOnlyById.size() && readsLastOnlyById[name.id()] != 0;
 }
 
-// The built-in that `head`, a symbol, names, or null.
-const Builtin* builtinNamed(Item* head) {
-  const std::size_t name = asSymbol(head).id();
-  return name < builtinsById.size() ? builtinsById[name] : nullptr;
+// The built-in that `name` names, or null.
+const Builtin* builtinNamed(const Symbol& name) {
+  return name.id() < builtinsById.size() ? builtinsById[name.id()] : nullptr;
 }
 
 // The special forms are recognised by these names before any lookup.
@@ -322,7 +321,8 @@ Step evaluateListAfterOperand(Frame& frame, Item* value) {
 // values themselves ("print", "car", "cdr", "begin", "append" its last
 // operand), never the stack.
 Item* apply(Item* head, Operands operands) {
-  const Builtin* builtin = builtinNamed(head);
+  // A call is gathered for a built-in only when its head is a symbol.
+  const Builtin* builtin = builtinNamed(static_cast<const Symbol&>(*head));
   trace::applying(head, operands.begin(), operands.end(), builtin != nullptr);
   Item* result = builtin != nullptr ? builtin->call(operands) : operands.list();
   trace::applied(result);

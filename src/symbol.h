@@ -48,11 +48,3 @@ class Symbol final : public Item {
 // Whether `value` is a symbol. Symbol is final, so its exact type is the whole
 // test.
 inline bool isSymbol(const Item& value) { return isA<Symbol>(value); }
-
-// `value` as the symbol it must be. Fails as asking it for its name does:
-// "Error: unbound symbol." for no value, and getString's error line for
-// anything that is not a symbol.
-[[nodiscard]] inline const Symbol& asSymbol(Item* value) {
-  if (!isSymbol(*need(value))) failGetString();
-  return static_cast<const Symbol&>(*value);
-}

@@ -10,7 +10,9 @@ deep recursion runs, and evaluation past the bound stops with an error line.
 Usage: large.py INTERPRETER CASE     (CASE "list" prints the case names)
 """
 
+import resource
 import sys
+import tempfile
 
 import harness
 from harness import numbers, wrap32
@@ -125,8 +127,37 @@ def a_hundred_thousand_bindings_looked_up():
     return source, echoed(source, str(wrap32(sum(range(0, count, 7))))), 0
 
 
+# Output that stops fitting part way: a file that may not grow past a size
+# (a fourth item, the limit in bytes). The run must end with status 1, not a
+# signal, the file holding exactly the first bytes of the output.
+def a_long_list_cut_by_a_file_size_limit():
+    data = f"({numbers(1_000_000)})"
+    source = f"(quote {data})"
+    return source, echoed(source, data), 1, 3 << 20
+
+
+def an_atom_larger_than_the_output_buffer_cut_short():
+    # Written past the buffer in one piece, after the buffer's few bytes left.
+    name = "a" * (3 << 20)
+    source = f"(quote {name})"
+    return source, echoed(source, name), 1, 1 << 20
+
+
+def cut_by_a_limit(interpreter, source, expected, limit):
+    with tempfile.TemporaryFile() as output:
+        problems, _ = harness.check(
+            [interpreter], (source + "\n").encode(), None, 1, TIMEOUT_SECONDS, stdout=output,
+            preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit)))
+        output.seek(0)
+        written = output.read()
+    wanted = (harness.BANNER + expected.encode())[:limit]
+    if written != wanted:
+        problems.extend(harness.first_difference(written, wanted))
+    return problems
+
+
 CASES = {name: case for name, case in globals().items() if callable(case) and name[0].islower()
-         and name not in ("numbers", "wrap32", "echoed", "main")}
+         and name not in ("numbers", "wrap32", "echoed", "cut_by_a_limit", "main")}
 
 
 def main():
@@ -138,7 +169,9 @@ def main():
     interpreter, name = sys.argv[1], sys.argv[2]
 
     def checks():
-        source, expected, status = CASES[name]()
+        source, expected, status, *limit = CASES[name]()
+        if limit:
+            return [harness.report(name, cut_by_a_limit(interpreter, source, expected, limit[0]))]
         wanted = None if expected is None else harness.BANNER + expected.encode()
         problems, done = harness.check([interpreter], (source + "\n").encode(), wanted, status, TIMEOUT_SECONDS)
         if expected is None and done and not done.stdout.endswith(b"Error: recursion too deep.\n"):

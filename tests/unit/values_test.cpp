@@ -148,4 +148,19 @@ TEST(Arena, EveryValueIsPointerAligned) {
   }
 }
 
+TEST(Arena, EveryRequestHasStorageOfItsOwn) {
+  // Even a request for nothing gets an address no other value has, and one
+  // larger than the largest block a block of its own, whole.
+  auto* nothing = static_cast<char*>(arena::allocate(0));
+  auto* next = static_cast<char*>(arena::allocate(1));
+  EXPECT_NE(nothing, next);
+  constexpr std::size_t huge = std::size_t{128} << 20;
+  auto* big = static_cast<char*>(arena::allocate(huge));
+  big[0] = 1;
+  big[huge - 1] = 2;
+  auto* after = static_cast<char*>(arena::allocate(24));
+  EXPECT_TRUE(after + 24 <= big || after >= big + huge);
+  EXPECT_EQ(big[huge - 1], 2);
+}
+
 }  // namespace
