@@ -20,7 +20,9 @@
 
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
-      whole readable trace (there is no banner of its own).
+      whole trace (there is no banner of its own): readable, or JSON where the
+      case gives "args --json". A case with no "<" line must write the usage
+      to standard error.
 """
 import json
 import os
@@ -75,6 +77,23 @@ def problems_of(plain, traced, stdin):
     return problems
 
 
+USAGE = (b"usage: vellumark-trace [--json] < program\n"
+         b"Runs the program as vellumark does and tells each step of its evaluation.\n")
+
+
+def golden_problems(traced, case):
+    """A golden trace's problems. A case may give options ("args") and start
+    with standard input closed. A run that ends before it reads (an option it
+    does not take, or --help) writes nothing to standard output and the usage
+    to standard error (a coverage build may add its own lines after it)."""
+    options = {"preexec_fn": lambda: os.close(0)} if case.stdin_closed else {}
+    problems, done = harness.check([traced, *case.args], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS,
+                                   **options)
+    if done is not None and not case.stdout and not done.stderr.startswith(USAGE):
+        problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected the usage")
+    return problems
+
+
 def main():
     mode, *rest = sys.argv[1:]
     if mode == "same":
@@ -96,8 +115,7 @@ def main():
         return events[-1]["status"] if events and events[-1]["event"] == "end" else 125
     traced, *paths = rest
     return harness.main(lambda: [
-        harness.report(f"{case.where} {case.title}",
-                       harness.check([traced], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS)[0])
+        harness.report(f"{case.where} {case.title}", golden_problems(traced, case))
         for path in paths for case in golden.parse(path)])
 
 
