@@ -18,7 +18,9 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "chunked.h"
@@ -122,9 +124,11 @@ struct State {
   Place readFailure;
 
   // Evaluation.
-  Item* current = nullptr;  // the form evalCons is working on
+  Item* current = nullptr;  // the form evalCons is working on, or a value came back to
   std::vector<Item*> gatherings;
-  std::vector<Item*> headCalls;
+  // The form each waiting frame works on, newest last: the value a frame waits
+  // for brings its form back as the current one.
+  std::vector<Item*> waitingIn;
   ChunkedStack<Binding> bindings;  // never copied as it grows: it may hold millions
   // The positions of the bindings of each name, by its symbol id, newest last.
   std::vector<std::uint32_t> newestOfName;
@@ -140,8 +144,8 @@ struct State {
   std::string errorLine;
   Event pendingApply{};  // taken once its result is known
 
-  // Notes for a run that ended well.
-  std::vector<std::string> notes;
+  // Notes for a run that ended well: the rule and its sentence.
+  std::vector<std::pair<const char*, std::string>> notes;
 };
 
 State* state = nullptr;
@@ -191,7 +195,9 @@ std::string show(Item* value, std::size_t limit = shownCharacters) {
     if (!descended) break;
   }
   std::string shown = text.str();
-  if (shown.size() > limit || !rests.empty()) {
+  // The loop stops short of the end of a list only once the text is past
+  // `limit`.
+  if (shown.size() > limit) {
     shown.resize(std::min(shown.size(), limit));
     shown += "…";
   }
@@ -222,10 +228,16 @@ std::string quoted(std::string_view text) {
   return json + "\"";
 }
 
+// The text of a known place.
 std::string placeText(const Place& place) {
-  if (!place.known()) return "";
   return std::to_string(place.line) + ":" + std::to_string(place.column) + "-" + std::to_string(place.endLine) + ":" +
          std::to_string(place.endColumn);
+}
+
+// What follows a form in the readable trace: its place, if it has one.
+std::string placeSuffix(const Place& place) {
+  if (!place.known()) return "";
+  return "  @" + placeText(place);
 }
 
 std::string placeJson(const Place& place) {
@@ -259,7 +271,9 @@ void line(std::string_view event, std::uint32_t depth, const std::string& member
     state->out += "{\"event\":\"";
     state->out += event;
     state->out += '"';
-    if (!members.empty()) state->out += "," + members;
+    // Every event has members of its own.
+    state->out += ',';
+    state->out += members;
     state->out += "}\n";
   } else {
     state->out.append(std::size_t{2} * std::min<std::uint32_t>(depth, 30), ' ');
@@ -281,9 +295,15 @@ void writeOutput() {
     line("output", 0, "\"text\":" + quoted(text), "");
   } else {
     std::string shown = text;
-    if (!shown.empty() && shown.back() == '\n') shown.pop_back();
+    if (shown.back() == '\n') shown.pop_back();
     std::string indented;
-    for (const char c : shown) indented += c == '\n' ? std::string("\n       | ") : std::string(1, c);
+    for (const char c : shown) {
+      if (c == '\n') {
+        indented += "\n       | ";
+      } else {
+        indented += c;
+      }
+    }
     line("output", 0, "", "| " + indented);
   }
   text.clear();
@@ -333,7 +353,8 @@ std::string waitingForm(const Event& e) {
     }
     case Wait::operand:
     case Wait::definitionValue:
-      text = static_cast<Wait>(e.flag) == Wait::operand ? "(" + show(e.a, 24) : "(define " + show(e.a, 24);
+      text = static_cast<Wait>(e.flag) == Wait::operand ? "(" : "(define ";
+      text += show(e.a, 24);
       for (std::uint32_t i = 0; i < e.valueCount && i < shownOperands; ++i) text += " " + show(e.values[i], 24);
       if (e.valueCount > shownOperands) text += " …";
       text += " □";
@@ -358,9 +379,10 @@ void write(const Event& e) {
   switch (e.kind) {
     case Kind::eval: {
       const Place place = formPlace(e.a);
+      const std::string form = show(e.a);
       line("eval", e.depth,
-           "\"form\":" + quoted(show(e.a)) + ",\"at\":" + placeJson(place) + ",\"depth\":" + std::to_string(e.depth),
-           show(e.a) + (place.known() ? "  @" + placeText(place) : ""));
+           "\"form\":" + quoted(form) + ",\"at\":" + placeJson(place) + ",\"depth\":" + std::to_string(e.depth),
+           form + placeSuffix(place));
       break;
     }
     case Kind::wait: {
@@ -379,11 +401,12 @@ void write(const Event& e) {
       break;
     case Kind::bind: {
       const Place place = cellPlace(e.where);
-      const std::string value = e.flag ? show(e.b) : "#<no value>";
+      std::string value = "#<no value>";
+      if (e.flag) value = show(e.b);
       line("bind", e.depth,
            "\"name\":" + quoted(show(e.a)) + ",\"value\":" + quoted(value) + ",\"by\":" + quoted(show(e.c)) +
                ",\"binding\":" + std::to_string(e.number) + ",\"at\":" + placeJson(place),
-           show(e.a) + " ↦ " + value + "   by " + show(e.c, 40) + (place.known() ? "  @" + placeText(place) : ""));
+           show(e.a) + " ↦ " + value + "   by " + show(e.c, 40) + placeSuffix(place));
       break;
     }
     case Kind::unbind:
@@ -391,12 +414,18 @@ void write(const Event& e) {
            std::to_string(e.number) + (e.number == 1 ? " binding" : " bindings"));
       break;
     case Kind::lookup: {
-      const bool found = e.number != 0;
-      line("lookup", e.depth,
-           "\"name\":" + quoted(show(e.a)) + ",\"value\":" + (e.b != nullptr ? quoted(show(e.b)) : "null") +
-               ",\"binding\":" + (found ? std::to_string(e.number - 1) : "null"),
-           show(e.a) +
-               (found ? " -> " + show(e.b) + "  (binding " + std::to_string(e.number - 1) + ")" : " -> no binding"));
+      std::string value = "null";
+      if (e.b != nullptr) value = quoted(show(e.b));
+      std::string binding = "null";
+      std::string readable = show(e.a);
+      if (e.number != 0) {
+        binding = std::to_string(e.number - 1);
+        readable += " -> " + show(e.b) + "  (binding " + binding + ")";
+      } else {
+        readable += " -> no binding";
+      }
+      line("lookup", e.depth, "\"name\":" + quoted(show(e.a)) + ",\"value\":" + value + ",\"binding\":" + binding,
+           readable);
       break;
     }
     case Kind::cond: {
@@ -404,11 +433,18 @@ void write(const Event& e) {
       const bool untested = e.b == nullptr;
       const bool taken = e.flag != 0;
       const std::string test = show(testOf(e.a), 40);
+      std::string testJson = "null";
+      std::string readable;
+      if (untested) {
+        readable = "last clause, test " + test + " not looked at: taken";
+      } else {
+        testJson = quoted(show(e.b));
+        readable = test + " gave " + show(e.b, 30) + (taken ? ": taken" : ": not taken");
+      }
       line("cond", e.depth,
-           "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + (untested ? "null" : quoted(show(e.b))) +
-               ",\"taken\":" + (taken ? "true" : "false") + ",\"at\":" + placeJson(place),
-           untested ? "last clause, test " + test + " not looked at: taken"
-                    : test + " gave " + show(e.b, 30) + (taken ? ": taken" : ": not taken"));
+           "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + testJson + ",\"taken\":" + (taken ? "true" : "false") +
+               ",\"at\":" + placeJson(place),
+           readable);
       break;
     }
     case Kind::apply: {
@@ -497,14 +533,37 @@ const Sentence sentences[] = {
 };
 // clang-format on
 
-std::string fill(const char* rule, const std::unordered_map<std::string, std::string>& with) {
+// What fills the marks of a sentence; those a row does not use stay empty.
+struct Words {
+  std::string name;
+  std::string value;
+  std::string form;
+  std::string by;
+  std::string place;
+  std::string more;
+};
+
+// The sentence of `rule` with its marks filled, in one pass, so that a mark
+// within what fills another (a program may name a symbol {form}) stays as it is.
+std::string fill(const char* rule, const Words& with) {
+  static constexpr std::array<std::pair<std::string_view, std::string Words::*>, 6> marks{{{"{name}", &Words::name},
+                                                                                           {"{value}", &Words::value},
+                                                                                           {"{form}", &Words::form},
+                                                                                           {"{by}", &Words::by},
+                                                                                           {"{place}", &Words::place},
+                                                                                           {"{more}", &Words::more}}};
   for (const Sentence& sentence : sentences) {
     if (std::strcmp(sentence.rule, rule) != 0) continue;
-    std::string text = sentence.text;
-    for (const auto& [key, value] : with) {
-      const std::string mark = "{" + key + "}";
-      for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + value.size())) {
-        text.replace(at, mark.size(), value);
+    std::string text;
+    for (std::string_view rest = sentence.text; !rest.empty();) {
+      const auto* mark =
+          std::find_if(marks.begin(), marks.end(), [&](const auto& m) { return rest.starts_with(m.first); });
+      if (mark == marks.end()) {
+        text += rest.front();
+        rest.remove_prefix(1);
+      } else {
+        text += with.*(mark->second);
+        rest.remove_prefix(mark->first.size());
       }
     }
     return text;
@@ -512,8 +571,7 @@ std::string fill(const char* rule, const std::unordered_map<std::string, std::st
   return rule;
 }
 
-void explain(std::string_view event, const char* rule, const std::unordered_map<std::string, std::string>& with,
-             Item* form) {
+void explain(std::string_view event, const char* rule, const Words& with, Item* form) {
   const std::string text = fill(rule, with);
   const Place place = formPlace(form);
   std::string members = "\"rule\":\"" + std::string(rule) + "\",\"text\":" + quoted(text);
@@ -532,17 +590,19 @@ std::string placeAt(std::uint32_t line, std::uint32_t column) {
 void explainError() {
   State& s = *state;
   const std::string& error = s.errorLine;
+  Words words;
   if (error == "Bad input." || error == "Bad pair") {
-    explain("explanation", error == "Bad input." ? "bad-input" : "bad-pair",
-            {{"place", placeAt(s.readFailure.line, s.readFailure.column)}}, nullptr);
+    words.place = placeAt(s.readFailure.line, s.readFailure.column);
+    explain("explanation", error == "Bad input." ? "bad-input" : "bad-pair", words, nullptr);
     return;
   }
   if (error == "Error: recursion too deep.") {
-    explain("explanation", "too-deep", {}, nullptr);
+    explain("explanation", "too-deep", words, nullptr);
     return;
   }
   if (error == "Error: unbound symbol." && s.missing != nullptr) {
-    explain("explanation", "unbound-name", {{"name", show(s.missing)}}, s.current);
+    words.name = show(s.missing);
+    explain("explanation", "unbound-name", words, s.current);
     return;
   }
   if (s.inBuiltin) {
@@ -554,41 +614,54 @@ void explainError() {
                                        [&](const Found& f) { return f.value == operand; });
       if (found == s.recentlyFound.end() || !found->binding.argument) continue;
       const Binding& binding = found->binding;
-      explain("explanation", "argument-as-written",
-              {{"name", show(binding.name)}, {"value", show(operand)}, {"by", show(binding.by)}}, s.builtinForm);
+      words.name = show(binding.name);
+      words.value = show(operand);
+      words.by = show(binding.by);
+      explain("explanation", "argument-as-written", words, s.builtinForm);
+      return;
+    }
+    words.form = show(s.builtinForm);
+    if (error == "Error: division by zero.") {
+      // The divisor is the product of the operands after the first.
+      for (std::size_t i = 1; i < s.builtinOperands.size(); ++i) {
+        words.more += (i == 1 ? "" : ", ") + show(s.builtinOperands[i], 30);
+      }
+      explain("explanation", "division-by-zero", words, s.builtinForm);
       return;
     }
     std::string given;
     for (Item* operand : s.builtinOperands) given += (given.empty() ? "" : ", ") + show(operand, 30);
-    if (error == "Error: division by zero.") {
-      explain("explanation", "division-by-zero", {{"more", given}}, s.builtinForm);
-      return;
-    }
     Item* odd = nullptr;
     for (Item* operand : s.builtinOperands) {
       if (operand != nullptr && (isA<Cons>(*operand) || !isA<Integer>(*operand))) odd = operand;
       if (odd != nullptr) break;
     }
-    explain("explanation", "wrong-kind",
-            {{"name", show(s.builtinHead)},
-             {"more", given.empty() ? "(none)" : given},
-             {"value", odd != nullptr ? show(odd, 30) : "one of them"}},
-            s.builtinForm);
+    words.name = show(s.builtinHead);
+    words.more = given;
+    if (given.empty()) words.more = "(none)";
+    words.value = "one of them";
+    if (odd != nullptr) words.value = show(odd, 30);
+    explain("explanation", "wrong-kind", words, s.builtinForm);
     return;
   }
-  if (s.current != nullptr) explain("explanation", "failed", {}, s.current);
+  if (s.current != nullptr) {
+    words.form = show(s.current);
+    explain("explanation", "failed", words, s.current);
+  }
 }
 
 void explainQuietEnd() {
   State& s = *state;
+  Words words;
   if (!s.open.empty()) {
-    explain("note", "missing-parenthesis",
-            {{"more", std::to_string(s.open.size())}, {"place", placeAt(s.open.front().line, s.open.front().column)}},
-            nullptr);
+    words.more = std::to_string(s.open.size());
+    words.place = placeAt(s.open.front().line, s.open.front().column);
+    explain("note", "missing-parenthesis", words, nullptr);
   } else if (s.anythingRead) {
-    explain("note", "no-line-end", {{"place", placeAt(s.lastPlace.endLine, s.lastPlace.endColumn)}}, nullptr);
+    words.place = placeAt(s.lastPlace.endLine, s.lastPlace.endColumn);
+    explain("note", "no-line-end", words, nullptr);
   } else {
-    explain("note", "no-expression", {}, nullptr);
+    explain("note", "no-expression", words, nullptr);
   }
 }
 
@@ -649,7 +722,7 @@ void evaluating(Item* form, std::size_t depth) {
 void gathering(bool /*forDefine*/) { state->gatherings.push_back(state->current); }
 
 void waiting(Wait why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
-  if (why == Wait::headToCall) state->headCalls.push_back(state->current);
+  state->waitingIn.push_back(state->current);
   Event e = event(Kind::wait, depth, form, why == Wait::body ? state->current : nullptr, rest);
   e.flag = static_cast<std::uint8_t>(why);
   if (values != nullptr) {
@@ -661,9 +734,9 @@ void waiting(Wait why, std::size_t depth, Item* form, Item* const* values, Item*
 
 void resumed(Wait why, std::size_t depth, Item* value) {
   currentDepth = static_cast<std::uint32_t>(depth);
-  if (why == Wait::headToCall && !state->headCalls.empty()) {
-    state->current = state->headCalls.back();
-    state->headCalls.pop_back();
+  if (!state->waitingIn.empty()) {
+    state->current = state->waitingIn.back();
+    state->waitingIn.pop_back();
   }
   Event e = event(Kind::value, depth, value);
   e.flag = static_cast<std::uint8_t>(why);
@@ -728,7 +801,11 @@ void condTested(Item* clause, Item* test, bool taken) {
   if (test == nullptr && state->notes.size() < 8) {
     const std::string shown = show(testOf(clause), 40);
     const bool plain = shown == "else" || shown == "#t";
-    if (!plain) state->notes.push_back(fill("last-clause-untested", {{"value", shown}}));
+    if (!plain) {
+      Words words;
+      words.value = shown;
+      state->notes.emplace_back("last-clause-untested", fill("last-clause-untested", words));
+    }
   }
 }
 
@@ -752,8 +829,11 @@ void applied(Item* result) {
   Event e = s.pendingApply;
   e.b = result;
   if (!e.flag && s.notes.size() < 8) {
-    s.notes.push_back(
-        fill("unknown-name", {{"name", show(e.a)}, {"form", show(s.builtinForm)}, {"value", show(result)}}));
+    Words words;
+    words.name = show(e.a);
+    words.form = show(s.builtinForm);
+    words.value = show(result);
+    s.notes.emplace_back("unknown-name", fill("unknown-name", words));
   }
   record(e);
 }
@@ -784,7 +864,9 @@ void finishing(int status) {
     explainQuietEnd();
   }
   if (status == 0) {
-    for (const std::string& note : s.notes) line("note", 0, "\"text\":" + quoted(note), note);
+    for (const auto& [rule, note] : s.notes) {
+      line("note", 0, "\"rule\":\"" + std::string(rule) + "\",\"text\":" + quoted(note), note);
+    }
   }
   line("end", 0, "\"status\":" + std::to_string(status), "status " + std::to_string(status));
   flushOut(true);

@@ -12,6 +12,10 @@
       The same for COUNT random programs of the differential checker
       (fuzz/differential.py, seed 1).
 
+  trace_check.py bounded VELLUMARK VELLUMARK_TRACE STEPS...
+      Countdowns of STEPS steps, runs of more events than the trace writes
+      as they come: checks what it keeps, what it leaves out, and its output.
+
   trace_check.py output VELLUMARK_TRACE
       Runs standard input through vellumark-trace --json and writes what its
       "output" events hold, ending with the status its "end" event gives: a
@@ -20,7 +24,9 @@
 
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
-      whole readable trace (there is no banner of its own).
+      whole trace (there is no banner of its own): readable, or JSON where the
+      case gives "args --json". A case with no "<" line must write the usage
+      to standard error.
 """
 import json
 import os
@@ -75,6 +81,81 @@ def problems_of(plain, traced, stdin):
     return problems
 
 
+# A countdown that prints as it goes: the same events for each step, one
+# level deeper each time, then one level out at a time. Its count is padded so
+# that every run has the same places.
+COUNTDOWN = ("(begin (define n {:>6}) (define down (lambda () (cond ((< n 1) (quote done)) "
+             "(else (begin (print n) (define n (- n 1)) (down)))))) (down))\n")
+HEAD_EVENTS, TAIL_EVENTS = 100_000, 10_000
+
+
+def countdown_events(traced, steps, *options):
+    done = subprocess.run([traced, "--json", *options], input=COUNTDOWN.format(steps).encode(),
+                          capture_output=True, timeout=TIMEOUT_SECONDS)
+    return [json.loads(line) for line in done.stdout.split(b"\n") if line]
+
+
+def bounded_problems(plain, traced, steps):
+    """A run of more events than the trace keeps: the first HEAD_EVENTS as they
+    came, a "skipped" event with the count left out, if any, then the last
+    TAIL_EVENTS in order, and all of the output. The number of events a run
+    makes grows with its steps by a constant count, which two short runs give,
+    and its last steps are those of a short run but for depths and bindings."""
+    kept = lambda events: [e for e in events if e["event"] not in ("output", "end")]  # noqa: E731
+    short, shorter = kept(countdown_events(traced, 20)), kept(countdown_events(traced, 10))
+    made = len(short) + (len(short) - len(shorter)) // 10 * (steps - 20)
+    events = kept(countdown_events(traced, steps))
+    problems = problems_of(plain, traced, COUNTDOWN.format(steps).encode())
+    skipped = [i for i, e in enumerate(events) if e["event"] == "skipped"]
+    left_out = made - HEAD_EVENTS - TAIL_EVENTS
+    if left_out > 0 and (skipped != [HEAD_EVENTS] or events[HEAD_EVENTS]["count"] != left_out):
+        problems.append(f"expected one 'skipped' event of {left_out} after {HEAD_EVENTS}, found {skipped}")
+    if left_out <= 0 and skipped:
+        problems.append(f"'skipped' events at {skipped} in a run of {made} events")
+    if len(events) - len(skipped) != min(made, HEAD_EVENTS + TAIL_EVENTS):
+        problems.append(f"{len(events) - len(skipped)} events written of {made}")
+    # In order, depth moves by a level or two from one event to the next.
+    start = HEAD_EVENTS + len(skipped)
+    depths = [(i, e["depth"]) for i, e in enumerate(events) if "depth" in e and (i >= start or not skipped)]
+    jumps = [(i, d, d2) for (i, d), (_, d2) in zip(depths, depths[1:]) if abs(d2 - d) > 2]
+    if jumps:
+        problems.append(f"depth jumps from one event to the next (index, from, to): {jumps[:3]}")
+    # The end: "done" handed out one level at a time, two events a level, and
+    # before it the last steps, which are those of any countdown.
+    def ending(events):
+        out = next(i for i in range(len(events), 0, -1) if events[i - 1].get("value", events[i - 1].get("result"))
+                   != "done")
+        return len(events) - out, [{k: v for k, v in e.items() if k not in ("depth", "binding")}
+                                   for e in events[out - 150:out]]
+    (out_long, last_long), (out_short, last_short) = ending(events), ending(short)
+    if out_long - out_short != 2 * (steps - 20) or last_long != last_short:
+        problems.append(f"the last events differ from those of a short countdown ({out_long} events hand out"
+                        f" 'done', {out_short} in a short one)")
+    readable = subprocess.run([traced], input=COUNTDOWN.format(steps).encode(), capture_output=True,
+                              timeout=TIMEOUT_SECONDS).stdout.split(b"\n")
+    gap = [line for line in readable if line.startswith(b"skipped")]
+    if gap != ([f"skipped {left_out} events left out".encode()] if left_out > 0 else []):
+        problems.append(f"readable trace has {gap!r} for {left_out} events left out")
+    return problems
+
+
+USAGE = (b"usage: vellumark-trace [--json] < program\n"
+         b"Runs the program as vellumark does and tells each step of its evaluation.\n")
+
+
+def golden_problems(traced, case):
+    """A golden trace's problems. A case may give options ("args") and start
+    with standard input closed. A run that ends before it reads (an option it
+    does not take, or --help) writes nothing to standard output and the usage
+    to standard error (a coverage build may add its own lines after it)."""
+    options = {"preexec_fn": lambda: os.close(0)} if case.stdin_closed else {}
+    problems, done = harness.check([traced, *case.args], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS,
+                                   **options)
+    if done is not None and not case.stdout and not done.stderr.startswith(USAGE):
+        problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected the usage")
+    return problems
+
+
 def main():
     mode, *rest = sys.argv[1:]
     if mode == "same":
@@ -89,6 +170,10 @@ def main():
             harness.report(f"random program {index}: {program[:80]!r}",
                            problems_of(plain, traced, program))
             for index, program in ((i, differential.make_program(1, i)) for i in range(int(count)))])
+    if mode == "bounded":
+        plain, traced, *steps = rest
+        return harness.main(lambda: [harness.report(f"a countdown of {n} steps", bounded_problems(plain, traced, int(n)))
+                                     for n in steps])
     if mode == "output":
         got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
         events = [json.loads(line) for line in got.stdout.split(b"\n") if line]
@@ -96,8 +181,7 @@ def main():
         return events[-1]["status"] if events and events[-1]["event"] == "end" else 125
     traced, *paths = rest
     return harness.main(lambda: [
-        harness.report(f"{case.where} {case.title}",
-                       harness.check([traced], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS)[0])
+        harness.report(f"{case.where} {case.title}", golden_problems(traced, case))
         for path in paths for case in golden.parse(path)])
 
 
