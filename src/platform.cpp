@@ -58,7 +58,7 @@ void* newBlock(std::size_t size, bool hugePages) {
     const auto address = reinterpret_cast<std::uintptr_t>(block);
     const std::size_t skip = (hugePageSize - address % hugePageSize) % hugePageSize;
     if (skip != 0) munmap(block, skip);
-    if (hugePageSize - skip != 0) munmap(block + skip + size, hugePageSize - skip);
+    munmap(block + skip + size, hugePageSize - skip);
     block += skip;
     madvise(block, size, MADV_HUGEPAGE);
     return block;

@@ -127,6 +127,13 @@ def a_hundred_thousand_bindings_looked_up():
     return source, echoed(source, str(wrap32(sum(range(0, count, 7))))), 0
 
 
+def an_atom_larger_than_the_output_buffer():
+    # Written past the output buffer in one piece, echoed and printed.
+    name = "a" * (3 << 20)
+    source = f"(quote {name})"
+    return source, echoed(source, name), 0
+
+
 # Output that stops fitting part way: a file that may not grow past a size
 # (a fourth item, the limit in bytes). The run must end with status 1, not a
 # signal, the file holding exactly the first bytes of the output.

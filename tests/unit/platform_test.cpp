@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -22,17 +23,18 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Blocks, LargeBlocksAreZeroedAndUsableToTheirLastByte) {
-  // Large enough to be backed by huge pages where the system has them.
-  for (const bool hugePages : {false, true}) {
-    constexpr std::size_t size = std::size_t{6} << 20;
-    auto* block = static_cast<unsigned char*>(platform::newBlock(size, hugePages));
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(block[0], 0);
-    EXPECT_EQ(block[size - 1], 0);
-    block[0] = 1;
-    block[size - 1] = 2;
-    platform::releaseBlock(block, size);
+TEST(Blocks, BlocksAreZeroedAndUsableToTheirLastByte) {
+  // Huge pages where the system has them, for blocks large enough to use them.
+  for (const std::size_t size : {std::size_t{64} << 10, std::size_t{6} << 20}) {
+    for (const bool hugePages : {false, true}) {
+      auto* block = static_cast<unsigned char*>(platform::newBlock(size, hugePages));
+      ASSERT_NE(block, nullptr);
+      EXPECT_EQ(block[0], 0);
+      EXPECT_EQ(block[size - 1], 0);
+      block[0] = 1;
+      block[size - 1] = 2;
+      platform::releaseBlock(block, size);
+    }
   }
 }
 
@@ -140,7 +142,9 @@ std::string readInputToEnd() {
 }
 
 // A signal that interrupts whatever call is waiting when it arrives, every
-// 20 ms while the object lives (no SA_RESTART: the call returns EINTR).
+// 20 ms while the object lives (no SA_RESTART: the call returns EINTR). The
+// system may hand it to any thread that does not block it, so the tests'
+// helper threads block it: the call under test is the one it interrupts.
 class Interruptions {
  public:
   Interruptions() {
@@ -162,6 +166,13 @@ class Interruptions {
  private:
   struct sigaction saved_ {};
 };
+
+void leaveInterruptionsToTheTestedThread() {
+  sigset_t alarm{};
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);
+}
 
 TEST(Input, NothingYetOnANonBlockingStreamIsWaitedOut) {
   Pipe pipe;
@@ -185,6 +196,7 @@ TEST(Input, ASignalWhileWaitingIsNotAFailure) {
     {
       const Interruptions signals;
       std::thread writer([&] {
+        leaveInterruptionsToTheTestedThread();
         std::this_thread::sleep_for(150ms);
         writeAll(pipe.writeEnd(), "late\n");
         pipe.closeWriteEnd();
@@ -252,6 +264,7 @@ TEST(Output, AFullStreamIsWaitedOutThroughSignals) {
     if (way.nonBlocking) setNonBlocking(pipe.writeEnd());
     std::string received;
     std::thread reader([&] {
+      leaveInterruptionsToTheTestedThread();
       std::this_thread::sleep_for(100ms);
       received = readAll(pipe.readEnd());
     });
