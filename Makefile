@@ -68,26 +68,33 @@ windows:
 	cmake --workflow --preset windows
 	tests/wine.sh build/windows/vellumark.exe
 
-# A Debian package of the release build: build/release/vellumark_VERSION_ARCH.deb.
+# A Debian package of the release build, both programs with their manual pages:
+# build/release/vellumark_VERSION_ARCH.deb (tests/package.sh checks it).
 package: build
 	cd build/release && cpack
 
-# What a release publishes, in build/dist: the source, the static Linux binary
-# and the Windows one, each with the manual page and README, and their SHA-256
-# sums. The source archive is the committed tree (git archive HEAD).
+# What a release publishes, in build/dist: the source, the static Linux
+# binaries and the Windows ones (vellumark and vellumark-trace), each with the
+# manual pages and README, and their SHA-256 sums. The source archive is the
+# committed tree (git archive HEAD).
+LINUX_DIST := $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64
+WINDOWS_DIST := $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64
 dist: build
 	cmake --workflow --preset windows
 	rm -rf $(DIST) && mkdir -p $(DIST)
 	git archive --format=tar.gz --prefix=vellumark-$(VERSION)/ -o $(DIST)/vellumark-$(VERSION).tar.gz HEAD
-	mkdir -p $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64 $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64
-	cp build/release/vellumark doc/vellumark.1 README.md $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64/
-	cp build/windows/vellumark.exe doc/vellumark.1 README.md $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64/
-	strip $(DIST)/linux/vellumark-$(VERSION)-linux-x86_64/vellumark
-	x86_64-w64-mingw32-strip $(DIST)/windows/vellumark-$(VERSION)-windows-x86_64/vellumark.exe
+	mkdir -p $(LINUX_DIST) $(WINDOWS_DIST)
+	cp build/release/vellumark build/release/vellumark-trace doc/vellumark.1 doc/vellumark-trace.1 README.md \
+	   $(LINUX_DIST)/
+	cp build/windows/vellumark.exe build/windows/vellumark-trace.exe doc/vellumark.1 doc/vellumark-trace.1 README.md \
+	   $(WINDOWS_DIST)/
+	strip $(LINUX_DIST)/vellumark $(LINUX_DIST)/vellumark-trace
+	x86_64-w64-mingw32-strip $(WINDOWS_DIST)/vellumark.exe $(WINDOWS_DIST)/vellumark-trace.exe
 	cd $(DIST)/linux && tar -czf ../vellumark-$(VERSION)-linux-x86_64.tar.gz vellumark-$(VERSION)-linux-x86_64
 	cd $(DIST)/windows && cmake -E tar cf ../vellumark-$(VERSION)-windows-x86_64.zip --format=zip vellumark-$(VERSION)-windows-x86_64
 	rm -rf $(DIST)/linux $(DIST)/windows
 	cd $(DIST) && sha256sum vellumark-$(VERSION)* > SHA256SUMS && cat SHA256SUMS
+	tests/dist.sh $(DIST) $(VERSION)
 
 clean:
 	rm -rf build
