@@ -57,7 +57,7 @@ for program in vellumark vellumark-trace; do
   else
     fail "no manual page $page(.gz)"
   fi
-  grep -q "^\.TH $(echo "$program" | tr a-z A-Z) 1 " <<<"$text" || fail "$page is not the page of $program"
+  grep -q "^\.TH ${program^^} 1 " <<<"$text" || fail "$page is not the page of $program"
   if command -v groff >/dev/null; then
     warnings=$(groff -ww -z -man <<<"$text" 2>&1) || fail "groff failed on $page: $warnings"
     [ -z "$warnings" ] || fail "groff warns about $page:

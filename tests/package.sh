@@ -57,7 +57,7 @@ for program in "${programs[@]}"; do
   [ "$(command -v "$program")" = "/usr/bin/$program" ] ||
     fail "$program on PATH is $(command -v "$program"), not /usr/bin/$program"
   title=$(gzip -dc "/usr/share/man/man1/$program.1.gz" | grep '^\.TH ' || true)
-  grep -q "^\.TH $(echo "$program" | tr a-z A-Z) 1 .*\"Vellumark [0-9.]*\"" <<<"$title" ||
+  grep -q "^\.TH ${program^^} 1 .*\"Vellumark [0-9.]*\"" <<<"$title" ||
     fail "the manual page of $program does not name it and a version: $title"
 done
 report=$("$python" "$source/tests/examples.py" /usr/bin/vellumark "$source/examples/square.scm") ||
