@@ -7,9 +7,10 @@
 // rebuilt by replaying them from the nearest checkpoint, so moving back shows
 // exactly what was shown before. Everything from the trace is put on the page
 // as text, never as markup.
-'use strict';
+import {startRun} from './protocol.js';
 
-(() => {
+// Connects the Step view's elements; `source()` is the text Run would run.
+export function stepView(source) {
   const $ = (id) => document.getElementById(id);
   const stepButton = $('step');
   const view = $('step-view');
@@ -252,7 +253,7 @@
   }
 
   function stopRecording(message) {
-    if (recorder) recorder.terminate();
+    if (recorder) recorder.end();
     recorder = null;
     stepButton.textContent = 'Step';
     if (message) counter.textContent = message;
@@ -263,32 +264,20 @@
       stopRecording('Recording stopped.');
       return;
     }
-    program = new TextEncoder().encode(window.playground.source());
+    program = new TextEncoder().encode(source());
     const chunks = [];
-    const current = new Worker(window.playground.workerScript, {name: 'trace'});
-    recorder = current;
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
     view.hidden = false;
-    current.onmessage = ({data}) => {
-      if (current !== recorder) return;
-      if (data.output) {
-        chunks.push(data.output);
-      } else if ('status' in data || 'crash' in data) {
+    recorder = startRun(program, {
+      output: ({bytes}) => chunks.push(bytes),
+      exit() {
         stopRecording('');
-        if ('crash' in data) {
-          counter.textContent = `The interpreter failed: ${data.crash}`;
-          return;
-        }
         const decoder = new TextDecoder();
         opened(chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode());
-      }
-    };
-    current.onerror = (event) => {
-      event.preventDefault();
-      if (current === recorder) stopRecording(`The interpreter failed: ${event.message || 'it could not be loaded'}`);
-    };
-    current.postMessage(program);
+      },
+      crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
+    }, {traced: true});
   }
 
   stepButton.addEventListener('click', record);
@@ -308,4 +297,4 @@
     else return;
     event.preventDefault();
   });
-})();
+}
