@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Drives the playground's Step view in headless Chromium (see web.py for the
-site and the browser): the dynamic example's binding stack at the lookup of x
+site and the browser): hidden until Step, hidden again by Close, no control
+acting on an empty recording; the dynamic example's binding stack at the lookup of x
 inside the call with local, and the same panels again after Previous and Next;
 the explanation of the textbook factorial; the note on a misspelt name; the
 million-call countdown recorded and stepped to its end; a recursion
@@ -43,6 +44,41 @@ def record(site, program, seconds=60):
 
 def panels(site):
     return {name: site.driver.execute_script(f"return document.getElementById('{name}').innerHTML") for name in PANELS}
+
+
+def shown(site, element_id):
+    return site.driver.find_element(By.ID, element_id).is_displayed()
+
+
+def check_hidden(site, problems):
+    site.open()
+    if shown(site, "step-view"):
+        problems.append("the Step view is on screen before Step")
+    # A recording that never ends, stopped at once: nothing to step through.
+    site.open(web.link(web.ENDLESS))
+    site.click("stop")()
+    site.click("step")()
+    if not shown(site, "step-view"):
+        problems.append("Step does not show the Step view")
+    site.click("step")()
+    controls = ("step-previous", "step-next", "step-slider")
+    enabled = [name for name in controls if site.driver.find_element(By.ID, name).is_enabled()]
+    if enabled or site.text("step-counter") != "Recording stopped.":
+        problems.append(f"a stopped empty recording leaves {enabled} enabled ({site.text('step-counter')!r})")
+    # Forced past disabled, the controls still do nothing (and throw nothing:
+    # drive() fails on any error on the console).
+    site.driver.execute_script(
+        "for (const id of arguments[0]) document.getElementById(id).removeAttribute('disabled');"
+        "document.getElementById('step-next').click(); document.getElementById('step-previous').click();"
+        "document.getElementById('step-slider').dispatchEvent(new Event('input'))", list(controls))
+    site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
+    if site.text("step-counter") != "Recording stopped." or site.text("step-event"):
+        problems.append(f"a control acted on an empty recording: {site.text('step-counter')!r}")
+    if record(site, "(+ 1 2)\n") is None or not shown(site, "step-view"):
+        problems.append("the Step view did not open on (+ 1 2)")
+    site.click("step-close")()
+    if shown(site, "step-view"):
+        problems.append("Close does not hide the Step view")
 
 
 def check_dynamic(site, problems):
@@ -133,7 +169,8 @@ def main():
             site.driver.set_window_size(1280, 1500)
             site.driver.save_screenshot(str(arguments.screenshot))
 
-    web.drive(site, [lambda problems: check_dynamic(site, problems), screenshot,
+    web.drive(site, [lambda problems: check_hidden(site, problems),
+                     lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_countdown(site, problems),
                      lambda problems: check_endless(site, problems)])

@@ -191,7 +191,22 @@ export function stepView(source) {
     if (state.waiting.length === 0) waitingPane.append(item('(none)', 'none'));
   }
 
+  // Moving through a recording needs one; while none is open, or one is
+  // being made, the controls are off.
+  function enable(on) {
+    for (const control of [previousButton, nextButton, slider]) control.disabled = !on;
+  }
+
+  function clear() {
+    events = [];
+    checkpoints = [];
+    enable(false);
+    for (const pane of [said, currentForm, programPane, bindingsPane, waitingPane, outputPane]) pane.replaceChildren();
+    explanationPane.hidden = true;
+  }
+
   function show(index) {
+    if (events.length === 0) return;
     current = Math.max(0, Math.min(events.length - 1, index));
     const state = stateAt(current);
     const [words, form] = describe(events[current]);
@@ -242,6 +257,11 @@ export function stepView(source) {
       return event;
     });
     prepare();
+    if (events.length === 0) {
+      counter.textContent = 'The recording holds no step.';
+      return;
+    }
+    enable(true);
     slider.max = String(events.length - 1);
     view.hidden = false;
     showExplanation();
@@ -265,6 +285,7 @@ export function stepView(source) {
       return;
     }
     program = new TextEncoder().encode(source());
+    clear();
     const chunks = [];
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
