@@ -10,7 +10,7 @@
 // ever handled as text: a link may carry anyone's program.
 import {undo} from '@codemirror/commands';
 import {createEditor} from './editor.js';
-import {keeper, keptText} from './kept.js';
+import {workKept} from './kept.js';
 import {OutputPane} from './output.js';
 import {readerClient, startRun} from './protocol.js';
 import {stepView} from './step.js';
@@ -49,13 +49,12 @@ function textFile(text) {
   return text === '' || text.endsWith('\n') ? text : text + '\n';
 }
 
-const keep = keeper((words) => { kept.textContent = words; });
 const editor = createEditor($('program'), {
   onRun: () => run(),
   onEdit(text) {
     source = textFile(text);
     menu.value = '';
-    keep(editor.text);
+    keptWork.keepEdits();
   },
   onChange() {
     share(source);
@@ -84,6 +83,17 @@ function share(text) {
     shareLink.textContent = 'Share link';
   }
 }
+
+// ---- Work kept in this browser ----------------------------------------------
+
+function loadKept(text) {
+  load(text);
+  source = textFile(text);
+  share(source);
+  menu.value = '';
+}
+
+const keptWork = workKept(editor, loadKept, (words) => { kept.textContent = words; });
 
 // ---- The reader's verdict ---------------------------------------------------
 
@@ -153,6 +163,7 @@ function stop() {
 // ---- Examples, links and the reference --------------------------------------
 
 // Opens a #program= link: its program goes into the editor and runs at once.
+// Whether it did; a link that cannot be read changes nothing.
 function openLink() {
   const prefix = '#program=';
   if (!location.hash.startsWith(prefix)) return false;
@@ -160,18 +171,19 @@ function openLink() {
   try {
     text = decodeURIComponent(location.hash.slice(prefix.length));
   } catch {
-    state.textContent = 'The program in this link is not validly encoded.';
-    return true;
+    state.textContent = 'The program in this link is not validly encoded, so it is not opened.';
+    return false;
   }
   menu.value = '';
   load(text);
+  keptWork.linkShown(text);
   run();
   return true;
 }
 
 function choose(text) {
   load(text);
-  keep(editor.text);
+  keptWork.keepEdits();
   run();
 }
 
@@ -227,14 +239,14 @@ window.addEventListener('hashchange', openLink);
 stepView(() => source);
 
 const linked = openLink();
-const previous = linked ? null : keptText();
+const previous = linked ? null : keptWork.text();
 if (previous !== null) {
   load(previous, {undoable: false});
   source = textFile(previous);
   share(source);
   kept.textContent = 'Your text is kept in this browser.';
 }
-if (!linked) state.textContent = 'Write an expression or choose an example, then Run.';
+if (!linked && !state.textContent) state.textContent = 'Write an expression or choose an example, then Run.';
 askVerdict();
 loadExamples(!linked && previous === null).catch((error) => {
   state.textContent = `The examples could not be loaded: ${error.message}`;
