@@ -5,7 +5,8 @@ acting on an empty recording; the dynamic example's binding stack at the lookup 
 inside the call with local, and the same panels again after Previous and Next;
 the explanation of the textbook factorial; the note on a misspelt name; the
 million-call countdown recorded and stepped to its end; a recursion
-without end recorded to its error.
+without end recorded to its error; each step of a 1 MB print and of an
+expression nested 100,000 deep shown within 50 ms.
 
 Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
 """
@@ -136,6 +137,53 @@ def record_large(site, what, case, problems):
     return True
 
 
+# One step's work, from the slider's move through the layout of the panels,
+# the best of three tries at each of `steps` (the machine may be busy).
+STEP_TIMES = """
+const slider = document.getElementById('step-slider');
+return arguments[0].map((step) => Math.min(...[0, 1, 2].map(() => {
+  const started = performance.now();
+  slider.value = String(step);
+  slider.dispatchEvent(new Event('input'));
+  void document.body.offsetHeight;
+  return performance.now() - started;
+})));
+"""
+
+
+def check_bounded(site, problems):
+    """Each panel shows a bounded window, so a step takes the same time
+    whatever the program."""
+    cases = {"a 1 MB print": "(print (quote (" + " ".join(map(str, range(160_000))) + ")))\n",
+             "nesting 100,000 deep": "(+ 1 " * 100_000 + "0" + ")" * 100_000 + "\n"}
+    for what, program in cases.items():
+        site.open()
+        started = time.monotonic()
+        site.driver.execute_script(
+            "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
+            "document.getElementById('step').click();", program)
+        try:
+            WebDriverWait(site.driver, 120, poll_frequency=0.1).until(
+                lambda _: site.text("step-counter").startswith("step "))
+        except TimeoutException:
+            problems.append(f"{what}: not recorded within 120 s ({site.text('step-counter')!r})")
+            continue
+        recorded = time.monotonic() - started
+        last = int(site.driver.find_element(By.ID, "step-slider").get_attribute("max"))
+        steps = sorted({*range(0, last + 1, max(1, last // 24)), last, last // 2, last // 2 + 1})
+        times = site.driver.execute_script(STEP_TIMES, steps)
+        slowest = max(range(len(steps)), key=lambda i: times[i])
+        print(f"{what}: recorded in {recorded:.1f} s, {last + 1} steps; of {len(steps)} steps the slowest,"
+              f" step {steps[slowest] + 1}, took {times[slowest]:.1f} ms")
+        if times[slowest] > 50:
+            problems.append(f"{what}: step {steps[slowest] + 1} took {times[slowest]:.1f} ms, more than 50")
+        shown = site.driver.execute_script(
+            "return ['step-program', 'bindings', 'waiting', 'step-output', 'current-form', 'step-event']"
+            ".map((id) => document.getElementById(id).textContent.length)")
+        if max(shown) > 20_000:
+            problems.append(f"{what}: the panels hold {shown} characters")
+
+
 def check_countdown(site, problems):
     if not record_large(site, "countdown", large.a_million_nested_calls, problems):
         return
@@ -172,6 +220,7 @@ def main():
     web.drive(site, [lambda problems: check_hidden(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_explained(site, problems),
+                     lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),
                      lambda problems: check_endless(site, problems)])
 

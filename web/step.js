@@ -1,13 +1,10 @@
 // The Step view: records a run with the traced interpreter (vellumark-trace
 // --json, in a worker of its own) and lets the reader move through it, one
 // event at a time, with the binding stack, the forms waiting for a value and
-// the output so far as they were at that moment.
-//
-// What is shown at a step is a function of the events up to it: the state is
-// rebuilt by replaying them from the nearest checkpoint, so moving back shows
-// exactly what was shown before. Everything from the trace is put on the page
-// as text, never as markup.
+// the output so far as they were at that moment (recording.js keeps them).
+// Everything from the trace is put on the page as text, never as markup.
 import {startRun} from './protocol.js';
+import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
 
 // Connects the Step view's elements; `source()` is the text Run would run.
 export function stepView(source) {
@@ -26,126 +23,67 @@ export function stepView(source) {
   const outputPane = $('step-output');
   const explanationPane = $('explanation');
 
-  // A full copy of the state every so many events bounds the replay behind
-  // any step, whatever the length of the trace.
-  const checkpointEvery = 256;
+  // Each panel shows a bounded window, so that one step takes the same time
+  // whatever the program: the program around the current form, the newest
+  // bindings and waiting forms (with how many more there are), the end of the
+  // output so far, and texts cut in the middle.
+  const bindingsShown = 60;
+  const waitingShown = 40;
+  const outputShown = 8192;
+  const programAround = 2048;
+  const textShown = 2048;
 
+  let recording = new Recording([]);
   let events = [];
-  let checkpoints = [];
   let program = new Uint8Array();
+  let lineStarts = [0];
   let current = 0;
   let recorder = null;
 
-  function emptyState() {
-    return {bindings: [], waiting: [], output: '', found: null, place: null, gap: false};
+  function cut(text) {
+    if (text.length <= textShown) return text;
+    const half = textShown >> 1;
+    return `${text.slice(0, half)} … ${text.slice(text.length - half)}`;
   }
 
-  function copyOf(state) {
-    return {...state, bindings: state.bindings.slice(), waiting: state.waiting.slice()};
+  // Moves a byte offset back to the start of the character it is in.
+  function characterStart(at) {
+    while (at > 0 && at < program.length && (program[at] & 0xc0) === 0x80) --at;
+    return at;
   }
 
-  // One event's change to what is shown.
-  function advance(state, event) {
-    state.found = null;
-    switch (event.event) {
-      case 'eval':
-        state.waiting = state.waiting.filter((entry) => entry.depth <= event.depth);
-        if (event.at) state.place = event.at;
-        break;
-      case 'wait':
-        state.waiting = state.waiting.filter((entry) => entry.depth < event.depth);
-        state.waiting.push({depth: event.depth, form: event.form});
-        break;
-      case 'value':
-        state.waiting = state.waiting.filter((entry) => entry.depth < event.depth);
-        break;
-      case 'bind':
-        state.bindings.push({name: event.name, value: event.value, by: event.by, position: event.binding});
-        if (event.at) state.place = event.at;
-        break;
-      case 'unbind':
-        state.bindings.splice(Math.max(0, state.bindings.length - event.count));
-        break;
-      case 'lookup':
-        state.found = event.binding;
-        break;
-      case 'cond':
-      case 'explanation':
-        if (event.at) state.place = event.at;
-        break;
-      case 'output':
-        state.output += event.text;
-        break;
-      case 'skipped':
-        state.gap = true;
-        break;
-    }
-  }
-
-  // The state after the event at `index`.
-  function stateAt(index) {
-    const checkpoint = Math.floor(index / checkpointEvery);
-    const state = copyOf(checkpoints[checkpoint]);
-    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, events[i]);
-    return state;
-  }
-
-  function prepare() {
-    checkpoints = [];
-    const state = emptyState();
-    for (let i = 0; i < events.length; ++i) {
-      if (i % checkpointEvery === 0) checkpoints.push(copyOf(state));
-      advance(state, events[i]);
-    }
-  }
-
-  // What an event is, in a few words, and the text of the form it is about.
-  function describe(event) {
-    switch (event.event) {
-      case 'eval': return [`Evaluate ${event.form}`, event.form];
-      case 'wait': return [`${event.form} waits for the value of its ${event.for}`, event.form];
-      case 'value': return [`The value ${event.value} goes back to the waiting form (${event.to})`, event.value];
-      case 'bind': return [`Bind ${event.name} to ${event.value}, as written, by ${event.by}`, event.name];
-      case 'unbind': return [`The call is done: pop ${event.count} binding${event.count === 1 ? '' : 's'}`, ''];
-      case 'lookup':
-        return [event.binding === null ? `Look up ${event.name}: no binding`
-          : `Look up ${event.name}: ${event.value}`, event.name];
-      case 'cond':
-        return [event.test === null ? `The last clause is taken without its test`
-          : `The test gave ${event.test}: clause ${event.taken ? 'taken' : 'not taken'}`, event.clause];
-      case 'apply': {
-        const form = `(${[event.name, ...event.operands].join(' ')})`;
-        return [`Apply ${event.builtin ? 'the built-in' : 'the name, no built-in,'} ${event.name}: ${event.result}`, form];
-      }
-      case 'output': return ['The program writes', event.text];
-      case 'skipped': return [`${event.count} events left out here; the panels show only what the later events say`, ''];
-      case 'error': return [event.line, event.line];
-      case 'explanation':
-      case 'note': return [event.text, event.form || ''];
-      case 'end': return [`The run ends with status ${event.status}`, ''];
-    }
-    return [event.event, ''];
+  // `program` from `from` to `to` as text, the middle left out past `most`.
+  function programText(from, to, most) {
+    const decoder = new TextDecoder();
+    if (to - from <= most) return decoder.decode(program.subarray(from, to));
+    const half = most >> 1;
+    return `${decoder.decode(program.subarray(from, characterStart(from + half)))} … ` +
+      decoder.decode(program.subarray(characterStart(to - half), to));
   }
 
   // The program with the stretch `place` ([line, column, endLine, endColumn]
-  // of bytes, from 1) marked.
+  // of bytes, from 1) marked, and at most `programAround` bytes before and
+  // after it, from and to a line's end where one is near.
   function showProgram(place) {
     programPane.replaceChildren();
-    const decoder = new TextDecoder();
     if (!place) {
-      programPane.append(decoder.decode(program));
+      programPane.append(programText(0, program.length, 2 * programAround));
       return;
     }
-    const offset = (line, column) => {
-      let at = 0;
-      for (let l = 1; l < line && at < program.length; ++at) if (program[at] === 10) ++l;
-      return Math.min(program.length, at + column - 1);
-    };
+    const offset = (line, column) =>
+      Math.min(program.length, (lineStarts[line - 1] ?? program.length) + column - 1);
     const start = offset(place[0], place[1]);
-    const end = offset(place[2], place[3]) + 1;
+    const end = Math.max(start, offset(place[2], place[3]) + 1);
+    let from = characterStart(Math.max(0, start - programAround));
+    const lineStart = program.subarray(from, start).indexOf(10);
+    if (from > 0 && lineStart >= 0) from += lineStart + 1;
+    let to = characterStart(Math.min(program.length, end + programAround));
+    const lineEnd = program.subarray(end, to).lastIndexOf(10);
+    if (to < program.length && lineEnd >= 0) to = end + lineEnd;
     const mark = document.createElement('mark');
-    mark.append(decoder.decode(program.subarray(start, end)));
-    programPane.append(decoder.decode(program.subarray(0, start)), mark, decoder.decode(program.subarray(end)));
+    mark.append(programText(start, end, 2 * programAround));
+    programPane.append(from > 0 ? '… ' : '', programText(from, start, Infinity), mark, programText(end, to, Infinity),
+      to < program.length ? ' …' : '');
     mark.scrollIntoView({block: 'nearest'});
   }
 
@@ -164,8 +102,7 @@ export function stepView(source) {
     const seen = new Set();
     let group = null;
     let groupBy = null;
-    for (let i = state.bindings.length - 1; i >= 0; --i) {
-      const binding = state.bindings[i];
+    for (const binding of newest(state.bindings, bindingsShown)) {
       if (!group || binding.by !== groupBy) {
         groupBy = binding.by;
         const caption = document.createElement('span');
@@ -180,15 +117,26 @@ export function stepView(source) {
       if (seen.has(binding.name)) classes.push('shadowed');
       if (binding.position === state.found) classes.push('found');
       seen.add(binding.name);
-      group.append(item(`${binding.name} ↦ ${binding.value}`, classes.join(' ')));
+      group.append(item(cut(`${binding.name} ↦ ${binding.value}`), classes.join(' ')));
     }
-    if (state.bindings.length === 0) bindingsPane.append(item('(none)', 'none'));
+    more(bindingsPane, lengthOf(state.bindings), bindingsShown, 'older binding');
+  }
+
+  // Says how many of `total` entries a panel that shows `shown` leaves out.
+  function more(pane, total, shown, what) {
+    if (total === 0) pane.append(item('(none)', 'none'));
+    else if (total > shown) pane.append(item(`… and ${total - shown} ${what}${total - shown === 1 ? '' : 's'} more`, 'none'));
   }
 
   function showWaiting(state) {
     waitingPane.replaceChildren();
-    for (let i = state.waiting.length - 1; i >= 0; --i) waitingPane.append(item(state.waiting[i].form));
-    if (state.waiting.length === 0) waitingPane.append(item('(none)', 'none'));
+    for (const entry of newest(state.waiting, waitingShown)) waitingPane.append(item(cut(entry.form)));
+    more(waitingPane, lengthOf(state.waiting), waitingShown, 'form');
+  }
+
+  function showOutput(state) {
+    const {text, before} = endOf(state.output, outputShown);
+    outputPane.textContent = before > 0 ? `… (${before} characters before)\n${text}` : text;
   }
 
   // Moving through a recording needs one; while none is open, or one is
@@ -199,7 +147,7 @@ export function stepView(source) {
 
   function clear() {
     events = [];
-    checkpoints = [];
+    recording = new Recording([]);
     enable(false);
     for (const pane of [said, currentForm, programPane, bindingsPane, waitingPane, outputPane]) pane.replaceChildren();
     explanationPane.hidden = true;
@@ -208,10 +156,10 @@ export function stepView(source) {
   function show(index) {
     if (events.length === 0) return;
     current = Math.max(0, Math.min(events.length - 1, index));
-    const state = stateAt(current);
+    const state = recording.stateAt(current);
     const [words, form] = describe(events[current]);
-    said.textContent = words;
-    currentForm.textContent = form;
+    said.textContent = cut(words);
+    currentForm.textContent = cut(form);
     counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}`;
     slider.value = String(current);
     previousButton.disabled = current === 0;
@@ -219,7 +167,7 @@ export function stepView(source) {
     showProgram(state.place);
     showBindings(state);
     showWaiting(state);
-    outputPane.textContent = state.output;
+    showOutput(state);
   }
 
   // The error and its explanation, or the notes of a run that ended well,
@@ -231,10 +179,10 @@ export function stepView(source) {
     for (const event of told) {
       const paragraph = document.createElement('p');
       paragraph.className = event.event;
-      paragraph.append(event.event === 'error' ? event.line : event.text);
+      paragraph.append(cut(event.event === 'error' ? event.line : event.text));
       if (event.form) {
         const form = document.createElement('mark');
-        form.append(event.form);
+        form.append(cut(event.form));
         paragraph.append(' — in ', form);
       }
       explanationPane.append(paragraph);
@@ -256,7 +204,9 @@ export function stepView(source) {
       for (const key of Object.keys(event)) event[key] = decoded(event[key]);
       return event;
     });
-    prepare();
+    recording = new Recording(events);
+    lineStarts = [0];
+    for (let at = program.indexOf(10); at >= 0; at = program.indexOf(10, at + 1)) lineStarts.push(at + 1);
     if (events.length === 0) {
       counter.textContent = 'The recording holds no step.';
       return;
