@@ -54,7 +54,8 @@ def main():
             return
         # check_dynamic ends at the lookup, the found and the hidden x marked.
         site.driver.set_window_size(1280, 1100)
-        site.driver.execute_script("document.getElementById('step-view').scrollIntoView({block: 'start'})")
+        site.driver.execute_script("document.getElementById('step-view').scrollIntoView({block: 'start'});"
+                                   "window.scrollBy(0, -12)")
         path = arguments.folder / "step.png"
         site.driver.save_screenshot(str(path))
         print(f"{path}: 1280×1100, at {site.text('step-event')!r}")

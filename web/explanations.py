@@ -6,15 +6,10 @@ Each entry is one line, SENTENCE(identifier, "text with {marks}"), the text
 one C string literal with only \\" and \\\\ escapes; blank lines, comments
 and preprocessor lines are skipped, anything else is an error, so that a
 change of the file's form stops the build rather than losing a sentence.
-The identifier becomes the rule name the trace writes in its JSON events
-(missing-parenthesis for missing_parenthesis or MissingParenthesis).
+The identifier with each _ written as - is the rule name the trace writes in
+its JSON events (missing-parenthesis for missing_parenthesis).
 
-Until the interpreter's table moves into explanations.def, the same table is
-read where it is now, the rows {"rule", "text"} of `sentences[]` in
-src/trace.cpp (given that file instead); drop that reading once the .def
-file is there.
-
-Usage: explanations.py explanations.def|trace.cpp explanations.js [RULE...]
+Usage: explanations.py explanations.def explanations.js [RULE...]
 Each RULE named (one the page uses) must be in the table.
 """
 
@@ -28,8 +23,7 @@ SKIPPED = re.compile(r"\s*(//.*|/\*.*\*/|#.*)?\s*")
 
 
 def rule_name(identifier):
-    words = re.sub(r"(?<=[a-z0-9])(?=[A-Z])", "_", identifier)
-    return words.strip("_").lower().replace("_", "-")
+    return identifier.replace("_", "-")
 
 
 def sentences(text, where):
@@ -49,31 +43,13 @@ def sentences(text, where):
     return table
 
 
-ROW = re.compile(r'\{\s*"([a-z-]+)",\s*((?:"(?:[^"\\]|\\["\\])*"\s*)+)\}')
-LITERAL = re.compile(r'"((?:[^"\\]|\\["\\])*)"')
-
-
-def rows_of_trace(text, where):
-    """The {"rule", "text" "more text"} rows of `const Sentence sentences[]`."""
-    start = text.find("const Sentence sentences[] = {")
-    end = text.find("\n};", start)
-    if start < 0 or end < 0:
-        raise SystemExit(f"{where}: no table of sentences")
-    table = {}
-    for row in ROW.finditer(text, start, end):
-        table[row.group(1)] = "".join(re.sub(r"\\([\"\\])", r"\1", part) for part in LITERAL.findall(row.group(2)))
-    if not table:
-        raise SystemExit(f"{where}: no rows in the table of sentences")
-    return table
-
-
 def main():
     if len(sys.argv) < 3:
         raise SystemExit(__doc__)
     source, target, *needed = sys.argv[1:]
     with open(source, encoding="utf-8") as file:
         text = file.read()
-    table = rows_of_trace(text, source) if source.endswith(".cpp") else sentences(text, source)
+    table = sentences(text, source)
     missing = [rule for rule in needed if rule not in table]
     if missing:
         raise SystemExit(f"{source}: the page needs the sentences {', '.join(missing)}, which it lacks")
