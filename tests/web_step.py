@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Drives the playground's Step view in headless Chromium (see web.py for the
 site and the browser): hidden until Step, hidden again by Close, no control
-acting on an empty recording; the dynamic example's binding stack at the lookup of x
+acting on an empty recording; a failed run opened at its error, First, Last,
+the step number typed, and the step in the share link; the dynamic example's binding stack at the lookup of x
 inside the call with local, and the same panels again after Previous and Next;
 the explanation of the textbook factorial; the note on a misspelt name; the
 million-call countdown recorded and stepped to its end; a recursion
@@ -80,6 +81,45 @@ def check_hidden(site, problems):
     site.click("step-close")()
     if shown(site, "step-view"):
         problems.append("Close does not hide the Step view")
+
+
+def step_number(site):
+    counter = site.text("step-counter")
+    return int(counter.split()[1]) if counter.startswith("step ") else None
+
+
+def check_navigation(site, problems):
+    record(site, FACTORIAL)
+    if site.text("step-event") != "Error: tried to getInt from non-Integer.":
+        problems.append(f"factorial: the Step view opens at {site.text('step-event')!r}, not at the error")
+    total = int(site.text("step-counter").split(" of ")[1].split()[0])
+    site.click("step-first")()
+    if step_number(site) != 1 or site.driver.find_element(By.ID, "step-previous").is_enabled():
+        problems.append(f"First: {site.text('step-counter')!r}")
+    site.click("step-last")()
+    if step_number(site) != total or site.driver.find_element(By.ID, "step-next").is_enabled():
+        problems.append(f"Last: {site.text('step-counter')!r}")
+    number = site.driver.find_element(By.ID, "step-number")
+    number.clear()
+    number.send_keys("7", Keys.ENTER)
+    if step_number(site) != 7:
+        problems.append(f"typing 7 in the step number: {site.text('step-counter')!r}")
+    said = site.text("step-event")
+    share = site.driver.find_element(By.ID, "share").get_attribute("href")
+    if share != site.address + web.link(FACTORIAL) + "&step=7":
+        problems.append(f"the share link at step 7 is {share!r}")
+    # The link reopens the Step view at that step, on a fresh page.
+    site.open(web.link(FACTORIAL) + "&step=7")
+    try:
+        WebDriverWait(site.driver, 60, poll_frequency=0.05).until(lambda _: step_number(site) is not None)
+    except TimeoutException:
+        pass
+    if step_number(site) != 7 or site.text("step-event") != said:
+        problems.append(f"the link with step 7 opened {site.text('step-counter')!r}, {site.text('step-event')!r}")
+    site.click("step-close")()
+    share = site.driver.find_element(By.ID, "share").get_attribute("href")
+    if share != site.address + web.link(FACTORIAL):
+        problems.append(f"after Close the share link is {share!r}")
 
 
 def check_dynamic(site, problems):
@@ -218,6 +258,7 @@ def main():
             site.driver.save_screenshot(str(arguments.screenshot))
 
     web.drive(site, [lambda problems: check_hidden(site, problems),
+                     lambda problems: check_navigation(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_bounded(site, problems),

@@ -13,6 +13,7 @@ import {createEditor} from './editor.js';
 import {workKept} from './kept.js';
 import {OutputPane} from './output.js';
 import {readerClient, startRun} from './protocol.js';
+import {linkTo, readLink} from './link.js';
 import {stepView} from './step.js';
 import {describe} from './verdict.js';
 
@@ -44,6 +45,8 @@ const encoder = new TextEncoder();
 let source = '';
 let job = null;
 let examples = [];
+// The step the Step view shows, {step, text}, or null.
+let stepShown = null;
 
 function textFile(text) {
   return text === '' || text.endsWith('\n') ? text : text + '\n';
@@ -72,9 +75,10 @@ function load(text, options) {
   share(text);
 }
 
-// The Share link for `text`, or a word that it is too long to be one.
+// The Share link for `text`, or a word that it is too long to be one. While
+// the Step view shows a step of `text`, the link opens it there.
 function share(text) {
-  const address = '#program=' + encodeURIComponent(text);
+  const address = linkTo(text, stepShown && stepShown.text === text ? stepShown.step : null);
   if (address.length + location.href.split('#')[0].length > linkLimit) {
     shareLink.removeAttribute('href');
     shareLink.textContent = 'Too long to share as a link';
@@ -162,22 +166,21 @@ function stop() {
 
 // ---- Examples, links and the reference --------------------------------------
 
-// Opens a #program= link: its program goes into the editor and runs at once.
-// Whether it did; a link that cannot be read changes nothing.
+// Opens a #program= link: its program goes into the editor and runs at once,
+// and with a step the Step view opens there. Whether it did; a link that
+// cannot be read changes nothing.
 function openLink() {
-  const prefix = '#program=';
-  if (!location.hash.startsWith(prefix)) return false;
-  let text;
-  try {
-    text = decodeURIComponent(location.hash.slice(prefix.length));
-  } catch {
+  const link = readLink(location.hash);
+  if (!link) return false;
+  if (link.malformed) {
     state.textContent = 'The program in this link is not validly encoded, so it is not opened.';
     return false;
   }
   menu.value = '';
-  load(text);
-  keptWork.linkShown(text);
+  load(link.text);
+  keptWork.linkShown(link.text);
   run();
+  if (link.step) steps.record(link.step - 1);
   return true;
 }
 
@@ -236,7 +239,10 @@ shareLink.addEventListener('click', () => {
 });
 window.addEventListener('hashchange', openLink);
 
-stepView(() => source);
+const steps = stepView(() => source, (step, text) => {
+  stepShown = step === null ? null : {step, text};
+  share(source);
+});
 
 const linked = openLink();
 const previous = linked ? null : keptWork.text();

@@ -7,12 +7,19 @@ import {startRun} from './protocol.js';
 import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
 
 // Connects the Step view's elements; `source()` is the text Run would run.
-export function stepView(source) {
+// onStep(step, text) follows the step shown (from 1) and the program text it
+// is a step of, or null when the view is closed. Returns {record(at)}, which
+// records `source()` and opens the view at step index `at`, or where it
+// opens by itself: at the error of a failed run, else at the first form.
+export function stepView(source, onStep) {
   const $ = (id) => document.getElementById(id);
   const stepButton = $('step');
   const view = $('step-view');
   const previousButton = $('step-previous');
   const nextButton = $('step-next');
+  const firstButton = $('step-first');
+  const lastButton = $('step-last');
+  const number = $('step-number');
   const slider = $('step-slider');
   const counter = $('step-counter');
   const said = $('step-event');
@@ -39,6 +46,7 @@ export function stepView(source) {
   let lineStarts = [0];
   let current = 0;
   let recorder = null;
+  let recordedText = '';
 
   function cut(text) {
     if (text.length <= textShown) return text;
@@ -142,7 +150,7 @@ export function stepView(source) {
   // Moving through a recording needs one; while none is open, or one is
   // being made, the controls are off.
   function enable(on) {
-    for (const control of [previousButton, nextButton, slider]) control.disabled = !on;
+    for (const control of [firstButton, previousButton, nextButton, lastButton, slider, number]) control.disabled = !on;
   }
 
   function clear() {
@@ -162,8 +170,10 @@ export function stepView(source) {
     currentForm.textContent = cut(form);
     counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}`;
     slider.value = String(current);
-    previousButton.disabled = current === 0;
-    nextButton.disabled = current === events.length - 1;
+    previousButton.disabled = firstButton.disabled = current === 0;
+    nextButton.disabled = lastButton.disabled = current === events.length - 1;
+    number.value = String(current + 1);
+    onStep(current + 1, recordedText);
     showProgram(state.place);
     showBindings(state);
     showWaiting(state);
@@ -198,7 +208,7 @@ export function stepView(source) {
     return value;
   }
 
-  function opened(text) {
+  function opened(text, at) {
     events = text.split('\n').filter((line) => line).map((line) => {
       const event = JSON.parse(line);
       for (const key of Object.keys(event)) event[key] = decoded(event[key]);
@@ -215,9 +225,11 @@ export function stepView(source) {
     slider.max = String(events.length - 1);
     view.hidden = false;
     showExplanation();
-    // The first step that evaluates something, after the banner and the echo.
+    // The error of a failed run, else the first step that evaluates
+    // something, after the banner and the echo.
+    const error = events.findIndex((event) => event.event === 'error');
     const first = events.findIndex((event) => event.event === 'eval');
-    show(first >= 0 ? first : 0);
+    show(at ?? (error >= 0 ? error : Math.max(0, first)));
     view.scrollIntoView({block: 'start'});
     stepButton.textContent = 'Step';
   }
@@ -229,12 +241,13 @@ export function stepView(source) {
     if (message) counter.textContent = message;
   }
 
-  function record() {
+  function record(at = null) {
     if (recorder) {
       stopRecording('Recording stopped.');
       return;
     }
-    program = new TextEncoder().encode(source());
+    recordedText = source();
+    program = new TextEncoder().encode(recordedText);
     clear();
     const chunks = [];
     stepButton.textContent = 'Stop recording';
@@ -245,19 +258,27 @@ export function stepView(source) {
       exit() {
         stopRecording('');
         const decoder = new TextDecoder();
-        opened(chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode());
+        opened(chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode(), at);
       },
       crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
     }, {traced: true});
   }
 
-  stepButton.addEventListener('click', record);
+  stepButton.addEventListener('click', () => record());
+  firstButton.addEventListener('click', () => show(0));
   previousButton.addEventListener('click', () => show(current - 1));
   nextButton.addEventListener('click', () => show(current + 1));
+  lastButton.addEventListener('click', () => show(events.length - 1));
+  // Typed and confirmed (Enter, or leaving the field); an empty or partial
+  // number is left for the user to finish.
+  number.addEventListener('change', () => {
+    if (Number.isInteger(number.valueAsNumber)) show(number.valueAsNumber - 1);
+  });
   slider.addEventListener('input', () => show(Number(slider.value)));
   $('step-close').addEventListener('click', () => {
     stopRecording('');
     view.hidden = true;
+    onStep(null, '');
   });
   document.addEventListener('keydown', (event) => {
     if (view.hidden || events.length === 0 || event.target === slider) return;
@@ -265,7 +286,10 @@ export function stepView(source) {
     if (event.target.closest && event.target.closest('textarea, input, select, #program, .cm-editor')) return;
     if (event.key === 'ArrowRight') show(current + 1);
     else if (event.key === 'ArrowLeft') show(current - 1);
+    else if (event.key === 'Home') show(0);
+    else if (event.key === 'End') show(events.length - 1);
     else return;
     event.preventDefault();
   });
+  return {record};
 }
