@@ -178,10 +178,11 @@ def record_large(site, what, case, problems):
 
 
 # One step's work, from the slider's move through the layout of the panels,
-# the best of three tries at each of `steps` (the machine may be busy).
+# the best of five tries at each of `steps`: on a machine shared with other
+# work a step of 8 ms was seen to take 53 once in a while.
 STEP_TIMES = """
 const slider = document.getElementById('step-slider');
-return arguments[0].map((step) => Math.min(...[0, 1, 2].map(() => {
+return arguments[0].map((step) => Math.min(...[0, 1, 2, 3, 4].map(() => {
   const started = performance.now();
   slider.value = String(step);
   slider.dispatchEvent(new Event('input'));
@@ -212,6 +213,14 @@ def check_bounded(site, problems):
         last = int(site.driver.find_element(By.ID, "step-slider").get_attribute("max"))
         steps = sorted({*range(0, last + 1, max(1, last // 24)), last, last // 2, last // 2 + 1})
         times = site.driver.execute_script(STEP_TIMES, steps)
+        # A step over the bound is tried again, twice: load from elsewhere
+        # passes, a step that does too much stays slow.
+        for _ in range(2):
+            slow = [i for i in range(len(steps)) if times[i] > 50]
+            if slow:
+                again = site.driver.execute_script(STEP_TIMES, [steps[i] for i in slow])
+                for i, time_again in zip(slow, again):
+                    times[i] = min(times[i], time_again)
         slowest = max(range(len(steps)), key=lambda i: times[i])
         print(f"{what}: recorded in {recorded:.1f} s, {last + 1} steps; of {len(steps)} steps the slowest,"
               f" step {steps[slowest] + 1}, took {times[slowest]:.1f} ms")
