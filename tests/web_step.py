@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Drives the playground's Step view in headless Chromium (see web.py for the
 site and the browser): hidden until Step, hidden again by Close, no control
-acting on an empty recording; a failed run opened at its error, First, Last,
+acting on an empty recording, Escape and Stop stopping a recording and keeping
+what it holds; a failed run opened at its error, First, Last,
 the step number typed, and the step in the share link; the dynamic example's binding stack at the lookup of x
 inside the call with local, and the same panels again after Previous and Next;
 the explanation of the textbook factorial; the note on a misspelt name; the
@@ -56,26 +57,47 @@ def check_hidden(site, problems):
     site.open()
     if shown(site, "step-view"):
         problems.append("the Step view is on screen before Step")
-    # A recording that never ends, stopped at once: nothing to step through.
+    # While a recording is made there is nothing to step through.
     site.open(web.link(web.ENDLESS))
     site.click("stop")()
     site.click("step")()
     if not shown(site, "step-view"):
         problems.append("Step does not show the Step view")
-    site.click("step")()
-    controls = ("step-previous", "step-next", "step-slider")
+    controls = ("step-first", "step-previous", "step-next", "step-last", "step-slider", "step-number")
     enabled = [name for name in controls if site.driver.find_element(By.ID, name).is_enabled()]
-    if enabled or site.text("step-counter") != "Recording stopped.":
-        problems.append(f"a stopped empty recording leaves {enabled} enabled ({site.text('step-counter')!r})")
+    if enabled or site.text("step-counter") != "Recording the run…":
+        problems.append(f"while recording {enabled} are enabled ({site.text('step-counter')!r})")
     # Forced past disabled, the controls still do nothing (and throw nothing:
     # drive() fails on any error on the console).
     site.driver.execute_script(
         "for (const id of arguments[0]) document.getElementById(id).removeAttribute('disabled');"
-        "document.getElementById('step-next').click(); document.getElementById('step-previous').click();"
+        "for (const id of ['step-first', 'step-previous', 'step-next', 'step-last']) document.getElementById(id).click();"
         "document.getElementById('step-slider').dispatchEvent(new Event('input'))", list(controls))
     site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
-    if site.text("step-counter") != "Recording stopped." or site.text("step-event"):
+    if site.text("step-counter") != "Recording the run…" or site.text("step-event"):
         problems.append(f"a control acted on an empty recording: {site.text('step-counter')!r}")
+    # Escape stops the recording of a run without end and keeps what it
+    # holds, steppable, from where it stopped.
+    time.sleep(2)
+    site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ESCAPE)
+    counter = site.text("step-counter")
+    if not counter.startswith("step ") or "the recording stopped before the run ended" not in counter:
+        problems.append(f"Escape during a recording: {counter!r}")
+    elif step_number(site) != int(counter.split(" of ")[1].split(",")[0]) or step_number(site) < 2:
+        problems.append(f"a stopped recording opens at {counter!r}, not at its last step")
+    else:
+        site.click("step-previous")()
+        if step_number(site) != int(counter.split()[1]) - 1:
+            problems.append(f"Previous in a stopped recording: {site.text('step-counter')!r}")
+    # The Stop button stops a recording as well.
+    site.click("step")()
+    time.sleep(1)
+    if not site.driver.find_element(By.ID, "stop").is_enabled():
+        problems.append("Stop is disabled while a recording is made")
+    else:
+        site.click("stop")()
+        if "the recording stopped before the run ended" not in site.text("step-counter"):
+            problems.append(f"Stop during a recording: {site.text('step-counter')!r}")
     if record(site, "(+ 1 2)\n") is None or not shown(site, "step-view"):
         problems.append("the Step view did not open on (+ 1 2)")
     site.click("step-close")()

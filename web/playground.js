@@ -133,7 +133,7 @@ function finish(message, whole = false) {
   if (job) job.end();
   job = null;
   pane.end(whole);
-  stopButton.disabled = true;
+  stopButton.disabled = !steps.recording();
   state.textContent = message;
 }
 
@@ -160,8 +160,10 @@ function run() {
   });
 }
 
+// Stops the run and the Step view's recording, whichever are under way.
 function stop() {
   if (job) finish('Stopped.');
+  steps.stop();
 }
 
 // ---- Examples, links and the reference --------------------------------------
@@ -221,7 +223,7 @@ document.addEventListener('keydown', (event) => {
   if (event.key === 'Enter' && (event.ctrlKey || event.metaKey) && !event.defaultPrevented) {
     event.preventDefault();
     run();
-  } else if (event.key === 'Escape' && job) {
+  } else if (event.key === 'Escape' && (job || steps.recording())) {
     stop();
   }
 });
@@ -242,7 +244,7 @@ window.addEventListener('hashchange', openLink);
 const steps = stepView(() => source, (step, text) => {
   stepShown = step === null ? null : {step, text};
   share(source);
-});
+}, (recording) => { stopButton.disabled = !job && !recording; });
 
 const linked = openLink();
 const previous = linked ? null : keptWork.text();

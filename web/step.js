@@ -8,10 +8,11 @@ import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
 
 // Connects the Step view's elements; `source()` is the text Run would run.
 // onStep(step, text) follows the step shown (from 1) and the program text it
-// is a step of, or null when the view is closed. Returns {record(at)}, which
-// records `source()` and opens the view at step index `at`, or where it
-// opens by itself: at the error of a failed run, else at the first form.
-export function stepView(source, onStep) {
+// is a step of, or null when the view is closed; onRecording(active) follows
+// whether a recording is under way. Returns {record(at), stop(), recording()}:
+// record() records `source()` and opens the view at step index `at`, or where
+// it opens by itself: at the error of a failed run, else at the first form.
+export function stepView(source, onStep, onRecording) {
   const $ = (id) => document.getElementById(id);
   const stepButton = $('step');
   const view = $('step-view');
@@ -47,6 +48,8 @@ export function stepView(source, onStep) {
   let current = 0;
   let recorder = null;
   let recordedText = '';
+  let chunks = [];
+  let stoppedEarly = false;
 
   function cut(text) {
     if (text.length <= textShown) return text;
@@ -155,6 +158,7 @@ export function stepView(source, onStep) {
 
   function clear() {
     events = [];
+    stoppedEarly = false;
     recording = new Recording([]);
     enable(false);
     for (const pane of [said, currentForm, programPane, bindingsPane, waitingPane, outputPane]) pane.replaceChildren();
@@ -168,7 +172,8 @@ export function stepView(source, onStep) {
     const [words, form] = describe(events[current]);
     said.textContent = cut(words);
     currentForm.textContent = cut(form);
-    counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}`;
+    counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}` +
+      (stoppedEarly ? ', the recording stopped before the run ended' : '');
     slider.value = String(current);
     previousButton.disabled = firstButton.disabled = current === 0;
     nextButton.disabled = lastButton.disabled = current === events.length - 1;
@@ -239,26 +244,41 @@ export function stepView(source, onStep) {
     recorder = null;
     stepButton.textContent = 'Step';
     if (message) counter.textContent = message;
+    onRecording(false);
+  }
+
+  function recordedSoFar() {
+    const decoder = new TextDecoder();
+    return chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode();
+  }
+
+  // Stops a recording under way (Stop, Escape, or Step again) and opens what
+  // it holds, to its last whole event, at that event. Whether one was under way.
+  function stop() {
+    if (!recorder) return false;
+    stopRecording('');
+    const text = recordedSoFar();
+    stoppedEarly = true;
+    opened(text.slice(0, text.lastIndexOf('\n') + 1), Infinity);
+    if (events.length === 0) counter.textContent = 'The recording was stopped before its first step.';
+    return true;
   }
 
   function record(at = null) {
-    if (recorder) {
-      stopRecording('Recording stopped.');
-      return;
-    }
+    if (stop()) return;
     recordedText = source();
     program = new TextEncoder().encode(recordedText);
     clear();
-    const chunks = [];
+    chunks = [];
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
     view.hidden = false;
+    onRecording(true);
     recorder = startRun(program, {
       output: ({bytes}) => chunks.push(bytes),
       exit() {
         stopRecording('');
-        const decoder = new TextDecoder();
-        opened(chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode(), at);
+        opened(recordedSoFar(), at);
       },
       crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
     }, {traced: true});
@@ -291,5 +311,5 @@ export function stepView(source, onStep) {
     else return;
     event.preventDefault();
   });
-  return {record};
+  return {record, stop, recording: () => recorder !== null};
 }
