@@ -162,6 +162,12 @@ def check_dynamic(site, problems):
         problems.append(f"dynamic: the newest binding is not x ↦ local, marked found: {rows[:2]}")
     if ["x ↦ global", "shadowed"] not in rows:
         problems.append(f"dynamic: the older x is not dimmed: {rows}")
+    # Found and hidden are said in words too, not by colour alone.
+    words = site.driver.execute_script(
+        "return ['found', 'shadowed'].map((kind) => getComputedStyle("
+        "document.querySelector(`#bindings li.${kind}`), '::after').content)")
+    if "found" not in words[0] or "hidden" not in words[1]:
+        problems.append(f"dynamic: found and hidden are not said in words: {words}")
     if site.text("current-form") != "x":
         problems.append(f"dynamic: the current form is {site.text('current-form')!r}, not x")
     if "(list " not in site.text("waiting"):
