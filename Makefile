@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 3600
 VERSION := $(shell sed -n 's/^project.vellumark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DIST := build/dist
 
-.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web clean \
+.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web screenshots clean \
         portable libcxx windows package dist
 
 all: build
@@ -54,6 +54,12 @@ install: build
 # The browser playground: a folder of static files, build/web/site.
 web:
 	cmake --workflow --preset web
+
+# The README's pictures of the playground, doc/*.png, rendered from the built
+# page in headless Chromium; remake them whenever the page changes.
+screenshots: web
+	/usr/bin/python3 tests/web_screenshots.py build/web/site doc --chromium $$(command -v chromium) \
+	  --chromedriver $$(command -v chromedriver)
 
 # The other systems, checked on this one (see "Systems" in README.md): the
 # whole suite on the portable fallback (as on macOS and the BSDs), the whole

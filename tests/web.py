@@ -7,7 +7,9 @@ python3-selenium.
 
   page  each example, chosen from the menu, against NAME.out and NAME.status;
         #program= links and typed programs (Ctrl+Enter, Share) against what
-        INTERPRETER writes for the same bytes; markup printed as text; Stop
+        INTERPRETER writes for the same bytes; markup printed as text; Stop;
+        why a run printed nothing, in the words vellumark-trace (beside
+        INTERPRETER) uses for the same bytes
   deep  large.py's million nested calls, million-element list and recursion
         without end, which must end within 10 seconds; prints each one's time
 
@@ -18,6 +20,7 @@ Usage: web.py SITE INTERPRETER {page|deep} --chromium PATH --chromedriver PATH [
 import argparse
 import functools
 import http.server
+import json
 import os
 import pathlib
 import re
@@ -208,6 +211,22 @@ def check_page(site, interpreter, problems):
     compare(problems, "a run after Stop", site.result(site.choose("square")), recorded(EXAMPLES / "square.scm"))
 
 
+def check_silent(site, interpreter, problems):
+    """The page's sentence for a run that printed nothing is the trace's note,
+    its marks filled by the page from the reader's verdict."""
+    trace = pathlib.Path(interpreter).with_name("vellumark-trace")
+    for program in ("(quote x)", "(list (+ 1\n  (* 2", "\n  (quote\n(x", " \n\t"):
+        done = harness.run([str(trace), "--json"], program.encode(), 60)
+        notes = [json.loads(line)["text"] for line in done.stdout.decode().splitlines() if '"event":"note"' in line]
+        site.result(lambda: site.open(link(program)))
+        expected = "Nothing was printed after the banner. " + (notes[0] if notes else "(no note in the trace)")
+        try:
+            WebDriverWait(site.driver, 10, poll_frequency=0.05).until(lambda _: site.text("why") == expected)
+        except TimeoutException:
+            problems.append(f"nothing printed for {program!r}: the page says {site.text('why')!r}, the trace"
+                            f" {notes!r}")
+
+
 def check_deep(site, problems):
     site.open()
     for case in (large.a_million_nested_calls, large.append_two_long_lists, large.recursion_without_end):
@@ -288,7 +307,8 @@ def main():
             site.driver.save_screenshot(str(arguments.screenshot))
 
     if arguments.group == "page":
-        checks = [lambda problems: check_page(site, arguments.interpreter, problems)]
+        checks = [lambda problems: check_page(site, arguments.interpreter, problems),
+                  lambda problems: check_silent(site, arguments.interpreter, problems)]
     else:
         checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
     drive(site, checks + [screenshot])

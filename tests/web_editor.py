@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """The playground's editor in headless Chromium (web.py's Site): what is typed
 runs as a text file, bracket matching, the work kept across a reload, an
-example that Undo takes back, a 390-pixel screen, Escape, and the reader's
+example that Undo takes back, kept work never lost (a share link, a
+malformed link, a second tab, a reload within the moment before the text is
+kept, storage full of other data), a 390-pixel screen, Escape, and the reader's
 verdict under the editor against what the interpreter does with every input
 of the reader's golden cases.
 
@@ -68,6 +70,96 @@ def check_editing(site, interpreter, problems):
     output, state = site.result(ActionChains(driver).send_keys(Keys.ESCAPE).perform, seconds=5)
     if state != "Stopped.":
         problems.append(f"Escape during an endless run: {state!r}")
+
+
+def kept(driver):
+    return driver.execute_script("return localStorage.getItem('vellumark.program')")
+
+
+def check_kept_work(site, problems):
+    driver = site.driver
+    site.open()
+    web.type_program(driver, "(kept 1)")
+    time.sleep(1)
+
+    # A share link opens over the kept text without replacing it, says so and
+    # offers it back; a reload without an edit opens the link again.
+    linked = "(quote linked)\n"
+    site.result(lambda: site.open(web.link(linked)))
+    restore = driver.find_element(By.ID, "kept-restore")
+    if kept(driver) != "(kept 1)" or not restore.is_displayed():
+        problems.append(f"a share link: kept text {kept(driver)!r}, the button back shown: {restore.is_displayed()}")
+    restore.click()
+    if web.editor_text(driver) != "(kept 1)" or kept(driver) != "(kept 1)":
+        problems.append(f"the button back gave {web.editor_text(driver)!r}, kept {kept(driver)!r}")
+    # Once the link's program is edited, the edits are kept and come back on
+    # a reload, not the link's program.
+    site.result(lambda: site.open(web.link(linked)))
+    web.type_program(driver, "(edited link)")
+    time.sleep(1)
+    driver.refresh()
+    wait_for(driver, lambda: site.text("verdict"))
+    if web.editor_text(driver) != "(edited link)" or kept(driver) != "(edited link)":
+        problems.append(f"an edited link after a reload: {web.editor_text(driver)!r}, kept {kept(driver)!r}")
+
+    # A malformed link touches neither the kept text nor the editor.
+    site.open("#program=%E0%A4%A")
+    wait_for(driver, lambda: site.text("verdict"))
+    if (web.editor_text(driver) != "(edited link)" or kept(driver) != "(edited link)"
+            or "not validly encoded" not in site.text("state")):
+        problems.append(f"a malformed link: editor {web.editor_text(driver)!r}, kept {kept(driver)!r},"
+                        f" {site.text('state')!r}")
+
+    # The last keys before a reload are kept, within the moment before the
+    # text would be kept in any case.
+    web.type_program(driver, "(typed fast)")
+    driver.refresh()
+    wait_for(driver, lambda: site.text("verdict"))
+    if web.editor_text(driver) != "(typed fast)":
+        problems.append(f"typed just before a reload: the editor holds {web.editor_text(driver)!r}")
+
+    # A second tab's change is noticed, and the user chooses.
+    first = driver.current_window_handle
+    driver.switch_to.new_window("tab")
+    driver.get(site.address)
+    wait_for(driver, lambda: site.text("verdict"))
+    web.type_program(driver, "(other tab)")
+    time.sleep(1)
+    driver.switch_to.window(first)
+    theirs = driver.find_element(By.ID, "kept-theirs")
+    if not theirs.is_displayed() or "Another tab" not in site.text("kept"):
+        problems.append(f"a second tab's change is not noticed: {site.text('kept')!r}")
+    else:
+        theirs.click()
+        if web.editor_text(driver) != "(other tab)" or kept(driver) != "(other tab)":
+            problems.append(f"choosing the other tab's text: {web.editor_text(driver)!r}, kept {kept(driver)!r}")
+    web.type_program(driver, "(this tab)")
+    time.sleep(1)
+    driver.switch_to.window([handle for handle in driver.window_handles if handle != first][0])
+    wait_for(driver, lambda: driver.find_element(By.ID, "kept-mine").is_displayed())
+    driver.find_element(By.ID, "kept-mine").click()
+    if kept(driver) != "(other tab)":
+        problems.append(f"keeping the second tab's own text: kept {kept(driver)!r}")
+    driver.close()
+    driver.switch_to.window(first)
+    # That was a change for this tab too; keeping its own text ends the choice.
+    wait_for(driver, lambda: driver.find_element(By.ID, "kept-mine").is_displayed())
+    driver.find_element(By.ID, "kept-mine").click()
+    if kept(driver) != "(this tab)":
+        problems.append(f"keeping the first tab's own text: kept {kept(driver)!r}")
+
+    # Storage full of other data: a short text is not "too long".
+    driver.execute_script("""
+        localStorage.removeItem('vellumark.program');
+        for (let size = 1 << 20, i = 0; size > 0; size >>= 1) {
+          try { for (;;) localStorage.setItem(`filler ${i++}`, 'x'.repeat(size)); } catch {}
+        }""")
+    web.type_program(driver, "(short text)")
+    time.sleep(1)
+    said = site.text("kept")
+    driver.execute_script("localStorage.clear()")
+    if "too long" in said or "full" not in said:
+        problems.append(f"a short text with the storage full of other data: {said!r}")
 
 
 def check_small_screen(site, problems):
@@ -155,6 +247,7 @@ def main():
         sys.exit(__doc__)
     site = web.Site(pathlib.Path(sys.argv[1]), sys.argv[3], sys.argv[4])
     web.drive(site, [lambda problems: check_editing(site, sys.argv[2], problems),
+                     lambda problems: check_kept_work(site, problems),
                      lambda problems: check_small_screen(site, problems),
                      lambda problems: check_verdicts(site, sys.argv[2], problems)])
 

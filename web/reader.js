@@ -1,6 +1,7 @@
 // The reader's verdict on the editor's text, from the interpreter's own reader:
 // vellumark_read() in the same module a run uses (reader.cpp). The page posts
-// {id, bytes}; this worker answers {id, verdict}, one of
+// {type: 'read', id, bytes}; this worker answers {type: 'verdict', id, verdict}
+// (see protocol.js), the verdict one of
 //   {kind: 'ends', end}        one expression is read; bytes from `end` on are not
 //   {kind: 'more'}             the expression is whole, but the input ends right
 //                              after it, before the one character the reader needs
@@ -99,10 +100,11 @@ async function verdict(input) {
   return {kind: 'failed', message: completed.printed.trim() || 'the reader did not finish'};
 }
 
-onmessage = async ({data: {id, bytes}}) => {
+onmessage = async ({data: {type, id, bytes}}) => {
+  if (type !== 'read') return;
   try {
-    postMessage({id, verdict: await verdict(bytes)});
+    postMessage({type: 'verdict', id, verdict: await verdict(bytes)});
   } catch (error) {
-    postMessage({id, verdict: {kind: 'failed', message: String(error)}});
+    postMessage({type: 'verdict', id, verdict: {kind: 'failed', message: String(error)}});
   }
 };

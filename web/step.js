@@ -1,20 +1,26 @@
 // The Step view: records a run with the traced interpreter (vellumark-trace
 // --json, in a worker of its own) and lets the reader move through it, one
 // event at a time, with the binding stack, the forms waiting for a value and
-// the output so far as they were at that moment.
-//
-// What is shown at a step is a function of the events up to it: the state is
-// rebuilt by replaying them from the nearest checkpoint, so moving back shows
-// exactly what was shown before. Everything from the trace is put on the page
-// as text, never as markup.
-'use strict';
+// the output so far as they were at that moment (recording.js keeps them).
+// Everything from the trace is put on the page as text, never as markup.
+import {startRun} from './protocol.js';
+import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
 
-(() => {
+// Connects the Step view's elements; `source()` is the text Run would run.
+// onStep(step, text) follows the step shown (from 1) and the program text it
+// is a step of, or null when the view is closed; onRecording(active) follows
+// whether a recording is under way. Returns {record(at), stop(), recording()}:
+// record() records `source()` and opens the view at step index `at`, or where
+// it opens by itself: at the error of a failed run, else at the first form.
+export function stepView(source, onStep, onRecording) {
   const $ = (id) => document.getElementById(id);
   const stepButton = $('step');
   const view = $('step-view');
   const previousButton = $('step-previous');
   const nextButton = $('step-next');
+  const firstButton = $('step-first');
+  const lastButton = $('step-last');
+  const number = $('step-number');
   const slider = $('step-slider');
   const counter = $('step-counter');
   const said = $('step-event');
@@ -25,126 +31,70 @@
   const outputPane = $('step-output');
   const explanationPane = $('explanation');
 
-  // A full copy of the state every so many events bounds the replay behind
-  // any step, whatever the length of the trace.
-  const checkpointEvery = 256;
+  // Each panel shows a bounded window, so that one step takes the same time
+  // whatever the program: the program around the current form, the newest
+  // bindings and waiting forms (with how many more there are), the end of the
+  // output so far, and texts cut in the middle.
+  const bindingsShown = 60;
+  const waitingShown = 40;
+  const outputShown = 8192;
+  const programAround = 2048;
+  const textShown = 2048;
 
+  let recording = new Recording([]);
   let events = [];
-  let checkpoints = [];
   let program = new Uint8Array();
+  let lineStarts = [0];
   let current = 0;
   let recorder = null;
+  let recordedText = '';
+  let chunks = [];
+  let stoppedEarly = false;
 
-  function emptyState() {
-    return {bindings: [], waiting: [], output: '', found: null, place: null, gap: false};
+  function cut(text) {
+    if (text.length <= textShown) return text;
+    const half = textShown >> 1;
+    return `${text.slice(0, half)} … ${text.slice(text.length - half)}`;
   }
 
-  function copyOf(state) {
-    return {...state, bindings: state.bindings.slice(), waiting: state.waiting.slice()};
+  // Moves a byte offset back to the start of the character it is in.
+  function characterStart(at) {
+    while (at > 0 && at < program.length && (program[at] & 0xc0) === 0x80) --at;
+    return at;
   }
 
-  // One event's change to what is shown.
-  function advance(state, event) {
-    state.found = null;
-    switch (event.event) {
-      case 'eval':
-        state.waiting = state.waiting.filter((entry) => entry.depth <= event.depth);
-        if (event.at) state.place = event.at;
-        break;
-      case 'wait':
-        state.waiting = state.waiting.filter((entry) => entry.depth < event.depth);
-        state.waiting.push({depth: event.depth, form: event.form});
-        break;
-      case 'value':
-        state.waiting = state.waiting.filter((entry) => entry.depth < event.depth);
-        break;
-      case 'bind':
-        state.bindings.push({name: event.name, value: event.value, by: event.by, position: event.binding});
-        if (event.at) state.place = event.at;
-        break;
-      case 'unbind':
-        state.bindings.splice(Math.max(0, state.bindings.length - event.count));
-        break;
-      case 'lookup':
-        state.found = event.binding;
-        break;
-      case 'cond':
-      case 'explanation':
-        if (event.at) state.place = event.at;
-        break;
-      case 'output':
-        state.output += event.text;
-        break;
-      case 'skipped':
-        state.gap = true;
-        break;
-    }
-  }
-
-  // The state after the event at `index`.
-  function stateAt(index) {
-    const checkpoint = Math.floor(index / checkpointEvery);
-    const state = copyOf(checkpoints[checkpoint]);
-    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, events[i]);
-    return state;
-  }
-
-  function prepare() {
-    checkpoints = [];
-    const state = emptyState();
-    for (let i = 0; i < events.length; ++i) {
-      if (i % checkpointEvery === 0) checkpoints.push(copyOf(state));
-      advance(state, events[i]);
-    }
-  }
-
-  // What an event is, in a few words, and the text of the form it is about.
-  function describe(event) {
-    switch (event.event) {
-      case 'eval': return [`Evaluate ${event.form}`, event.form];
-      case 'wait': return [`${event.form} waits for the value of its ${event.for}`, event.form];
-      case 'value': return [`The value ${event.value} goes back to the waiting form (${event.to})`, event.value];
-      case 'bind': return [`Bind ${event.name} to ${event.value}, as written, by ${event.by}`, event.name];
-      case 'unbind': return [`The call is done: pop ${event.count} binding${event.count === 1 ? '' : 's'}`, ''];
-      case 'lookup':
-        return [event.binding === null ? `Look up ${event.name}: no binding`
-          : `Look up ${event.name}: ${event.value}`, event.name];
-      case 'cond':
-        return [event.test === null ? `The last clause is taken without its test`
-          : `The test gave ${event.test}: clause ${event.taken ? 'taken' : 'not taken'}`, event.clause];
-      case 'apply': {
-        const form = `(${[event.name, ...event.operands].join(' ')})`;
-        return [`Apply ${event.builtin ? 'the built-in' : 'the name, no built-in,'} ${event.name}: ${event.result}`, form];
-      }
-      case 'output': return ['The program writes', event.text];
-      case 'skipped': return [`${event.count} events left out here; the panels show only what the later events say`, ''];
-      case 'error': return [event.line, event.line];
-      case 'explanation':
-      case 'note': return [event.text, event.form || ''];
-      case 'end': return [`The run ends with status ${event.status}`, ''];
-    }
-    return [event.event, ''];
+  // `program` from `from` to `to` as text, the middle left out past `most`.
+  function programText(from, to, most) {
+    const decoder = new TextDecoder();
+    if (to - from <= most) return decoder.decode(program.subarray(from, to));
+    const half = most >> 1;
+    return `${decoder.decode(program.subarray(from, characterStart(from + half)))} … ` +
+      decoder.decode(program.subarray(characterStart(to - half), to));
   }
 
   // The program with the stretch `place` ([line, column, endLine, endColumn]
-  // of bytes, from 1) marked.
+  // of bytes, from 1) marked, and at most `programAround` bytes before and
+  // after it, from and to a line's end where one is near.
   function showProgram(place) {
     programPane.replaceChildren();
-    const decoder = new TextDecoder();
     if (!place) {
-      programPane.append(decoder.decode(program));
+      programPane.append(programText(0, program.length, 2 * programAround));
       return;
     }
-    const offset = (line, column) => {
-      let at = 0;
-      for (let l = 1; l < line && at < program.length; ++at) if (program[at] === 10) ++l;
-      return Math.min(program.length, at + column - 1);
-    };
+    const offset = (line, column) =>
+      Math.min(program.length, (lineStarts[line - 1] ?? program.length) + column - 1);
     const start = offset(place[0], place[1]);
-    const end = offset(place[2], place[3]) + 1;
+    const end = Math.max(start, offset(place[2], place[3]) + 1);
+    let from = characterStart(Math.max(0, start - programAround));
+    const lineStart = program.subarray(from, start).indexOf(10);
+    if (from > 0 && lineStart >= 0) from += lineStart + 1;
+    let to = characterStart(Math.min(program.length, end + programAround));
+    const lineEnd = program.subarray(end, to).lastIndexOf(10);
+    if (to < program.length && lineEnd >= 0) to = end + lineEnd;
     const mark = document.createElement('mark');
-    mark.append(decoder.decode(program.subarray(start, end)));
-    programPane.append(decoder.decode(program.subarray(0, start)), mark, decoder.decode(program.subarray(end)));
+    mark.append(programText(start, end, 2 * programAround));
+    programPane.append(from > 0 ? '… ' : '', programText(from, start, Infinity), mark, programText(end, to, Infinity),
+      to < program.length ? ' …' : '');
     mark.scrollIntoView({block: 'nearest'});
   }
 
@@ -163,8 +113,7 @@
     const seen = new Set();
     let group = null;
     let groupBy = null;
-    for (let i = state.bindings.length - 1; i >= 0; --i) {
-      const binding = state.bindings[i];
+    for (const binding of newest(state.bindings, bindingsShown)) {
       if (!group || binding.by !== groupBy) {
         groupBy = binding.by;
         const caption = document.createElement('span');
@@ -179,31 +128,61 @@
       if (seen.has(binding.name)) classes.push('shadowed');
       if (binding.position === state.found) classes.push('found');
       seen.add(binding.name);
-      group.append(item(`${binding.name} ↦ ${binding.value}`, classes.join(' ')));
+      group.append(item(cut(`${binding.name} ↦ ${binding.value}`), classes.join(' ')));
     }
-    if (state.bindings.length === 0) bindingsPane.append(item('(none)', 'none'));
+    more(bindingsPane, lengthOf(state.bindings), bindingsShown, 'older binding');
+  }
+
+  // Says how many of `total` entries a panel that shows `shown` leaves out.
+  function more(pane, total, shown, what) {
+    if (total === 0) pane.append(item('(none)', 'none'));
+    else if (total > shown) pane.append(item(`… and ${total - shown} ${what}${total - shown === 1 ? '' : 's'} more`, 'none'));
   }
 
   function showWaiting(state) {
     waitingPane.replaceChildren();
-    for (let i = state.waiting.length - 1; i >= 0; --i) waitingPane.append(item(state.waiting[i].form));
-    if (state.waiting.length === 0) waitingPane.append(item('(none)', 'none'));
+    for (const entry of newest(state.waiting, waitingShown)) waitingPane.append(item(cut(entry.form)));
+    more(waitingPane, lengthOf(state.waiting), waitingShown, 'form');
+  }
+
+  function showOutput(state) {
+    const {text, before} = endOf(state.output, outputShown);
+    outputPane.textContent = before > 0 ? `… (${before} characters before)\n${text}` : text;
+  }
+
+  // Moving through a recording needs one; while none is open, or one is
+  // being made, the controls are off.
+  function enable(on) {
+    for (const control of [firstButton, previousButton, nextButton, lastButton, slider, number]) control.disabled = !on;
+  }
+
+  function clear() {
+    events = [];
+    stoppedEarly = false;
+    recording = new Recording([]);
+    enable(false);
+    for (const pane of [said, currentForm, programPane, bindingsPane, waitingPane, outputPane]) pane.replaceChildren();
+    explanationPane.hidden = true;
   }
 
   function show(index) {
+    if (events.length === 0) return;
     current = Math.max(0, Math.min(events.length - 1, index));
-    const state = stateAt(current);
+    const state = recording.stateAt(current);
     const [words, form] = describe(events[current]);
-    said.textContent = words;
-    currentForm.textContent = form;
-    counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}`;
+    said.textContent = cut(words);
+    currentForm.textContent = cut(form);
+    counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}` +
+      (stoppedEarly ? ', the recording stopped before the run ended' : '');
     slider.value = String(current);
-    previousButton.disabled = current === 0;
-    nextButton.disabled = current === events.length - 1;
+    previousButton.disabled = firstButton.disabled = current === 0;
+    nextButton.disabled = lastButton.disabled = current === events.length - 1;
+    number.value = String(current + 1);
+    onStep(current + 1, recordedText);
     showProgram(state.place);
     showBindings(state);
     showWaiting(state);
-    outputPane.textContent = state.output;
+    showOutput(state);
   }
 
   // The error and its explanation, or the notes of a run that ended well,
@@ -215,10 +194,10 @@
     for (const event of told) {
       const paragraph = document.createElement('p');
       paragraph.className = event.event;
-      paragraph.append(event.event === 'error' ? event.line : event.text);
+      paragraph.append(cut(event.event === 'error' ? event.line : event.text));
       if (event.form) {
         const form = document.createElement('mark');
-        form.append(event.form);
+        form.append(cut(event.form));
         paragraph.append(' — in ', form);
       }
       explanationPane.append(paragraph);
@@ -234,70 +213,92 @@
     return value;
   }
 
-  function opened(text) {
+  function opened(text, at) {
     events = text.split('\n').filter((line) => line).map((line) => {
       const event = JSON.parse(line);
       for (const key of Object.keys(event)) event[key] = decoded(event[key]);
       return event;
     });
-    prepare();
+    recording = new Recording(events);
+    lineStarts = [0];
+    for (let at = program.indexOf(10); at >= 0; at = program.indexOf(10, at + 1)) lineStarts.push(at + 1);
+    if (events.length === 0) {
+      counter.textContent = 'The recording holds no step.';
+      return;
+    }
+    enable(true);
     slider.max = String(events.length - 1);
     view.hidden = false;
     showExplanation();
-    // The first step that evaluates something, after the banner and the echo.
+    // The error of a failed run, else the first step that evaluates
+    // something, after the banner and the echo.
+    const error = events.findIndex((event) => event.event === 'error');
     const first = events.findIndex((event) => event.event === 'eval');
-    show(first >= 0 ? first : 0);
+    show(at ?? (error >= 0 ? error : Math.max(0, first)));
     view.scrollIntoView({block: 'start'});
     stepButton.textContent = 'Step';
   }
 
   function stopRecording(message) {
-    if (recorder) recorder.terminate();
+    if (recorder) recorder.end();
     recorder = null;
     stepButton.textContent = 'Step';
     if (message) counter.textContent = message;
+    onRecording(false);
   }
 
-  function record() {
-    if (recorder) {
-      stopRecording('Recording stopped.');
-      return;
-    }
-    program = new TextEncoder().encode(window.playground.source());
-    const chunks = [];
-    const current = new Worker(window.playground.workerScript, {name: 'trace'});
-    recorder = current;
+  function recordedSoFar() {
+    const decoder = new TextDecoder();
+    return chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode();
+  }
+
+  // Stops a recording under way (Stop, Escape, or Step again) and opens what
+  // it holds, to its last whole event, at that event. Whether one was under way.
+  function stop() {
+    if (!recorder) return false;
+    stopRecording('');
+    const text = recordedSoFar();
+    stoppedEarly = true;
+    opened(text.slice(0, text.lastIndexOf('\n') + 1), Infinity);
+    if (events.length === 0) counter.textContent = 'The recording was stopped before its first step.';
+    return true;
+  }
+
+  function record(at = null) {
+    if (stop()) return;
+    recordedText = source();
+    program = new TextEncoder().encode(recordedText);
+    clear();
+    chunks = [];
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
     view.hidden = false;
-    current.onmessage = ({data}) => {
-      if (current !== recorder) return;
-      if (data.output) {
-        chunks.push(data.output);
-      } else if ('status' in data || 'crash' in data) {
+    onRecording(true);
+    recorder = startRun(program, {
+      output: ({bytes}) => chunks.push(bytes),
+      exit() {
         stopRecording('');
-        if ('crash' in data) {
-          counter.textContent = `The interpreter failed: ${data.crash}`;
-          return;
-        }
-        const decoder = new TextDecoder();
-        opened(chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode());
-      }
-    };
-    current.onerror = (event) => {
-      event.preventDefault();
-      if (current === recorder) stopRecording(`The interpreter failed: ${event.message || 'it could not be loaded'}`);
-    };
-    current.postMessage(program);
+        opened(recordedSoFar(), at);
+      },
+      crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
+    }, {traced: true});
   }
 
-  stepButton.addEventListener('click', record);
+  stepButton.addEventListener('click', () => record());
+  firstButton.addEventListener('click', () => show(0));
   previousButton.addEventListener('click', () => show(current - 1));
   nextButton.addEventListener('click', () => show(current + 1));
+  lastButton.addEventListener('click', () => show(events.length - 1));
+  // Typed and confirmed (Enter, or leaving the field); an empty or partial
+  // number is left for the user to finish.
+  number.addEventListener('change', () => {
+    if (Number.isInteger(number.valueAsNumber)) show(number.valueAsNumber - 1);
+  });
   slider.addEventListener('input', () => show(Number(slider.value)));
   $('step-close').addEventListener('click', () => {
     stopRecording('');
     view.hidden = true;
+    onStep(null, '');
   });
   document.addEventListener('keydown', (event) => {
     if (view.hidden || events.length === 0 || event.target === slider) return;
@@ -305,7 +306,10 @@
     if (event.target.closest && event.target.closest('textarea, input, select, #program, .cm-editor')) return;
     if (event.key === 'ArrowRight') show(current + 1);
     else if (event.key === 'ArrowLeft') show(current - 1);
+    else if (event.key === 'Home') show(0);
+    else if (event.key === 'End') show(events.length - 1);
     else return;
     event.preventDefault();
   });
-})();
+  return {record, stop, recording: () => recorder !== null};
+}

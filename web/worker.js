@@ -1,6 +1,7 @@
-// One run of the interpreter. The page posts the program's bytes; this worker
-// hands them to a fresh module as its standard input, posts standard output
-// back as it is written, and ends with the exit status. The page ends a run
+// One run of the interpreter (the messages are listed in protocol.js). The
+// page posts the program's bytes; this worker hands them to a fresh module as
+// its standard input, posts standard output back as it is written, and ends
+// with the exit status. The page ends a run
 // early by terminating the worker, and uses a new one for the next run.
 // Standard error stays the runtime's own, which writes to the console.
 // A worker named "trace" runs vellumark-trace --json instead, for the Step
@@ -31,7 +32,8 @@ const window = 50;
 const messagesPerWindow = 16;
 const outputBlock = 1 << 20;
 
-onmessage = ({data: input}) => {
+onmessage = ({data: {type, input}}) => {
+  if (type !== 'run') return;
   let next = 0;
   let waiting = [];
   let waitingBytes = 0;
@@ -48,7 +50,7 @@ onmessage = ({data: input}) => {
     waiting = [];
     waitingBytes = 0;
     ++messages;
-    postMessage({output: block}, [block.buffer]);
+    postMessage({type: 'output', bytes: block}, [block.buffer]);
   };
   // Standard input and output, a whole block per read() and write(). The
   // runtime's own stdin and stdout settings make a call per byte, which cost a
@@ -82,12 +84,12 @@ onmessage = ({data: input}) => {
     preRun: [({FS}) => FS.registerDevice(FS.lookupPath('/dev/tty').node.rdev, terminal)],
     onExit: (status) => {
       send();
-      postMessage({status});
+      postMessage({type: 'exit', status});
     },
   };
   const fail = (reason) => {
     send();
-    postMessage({crash: String(reason)});
+    postMessage({type: 'crash', reason: String(reason)});
   };
   createVellumark(settings).then((module) => {
     try {

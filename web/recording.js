@@ -1,0 +1,146 @@
+// A recorded run (the events of vellumark-trace --json) and the state the
+// Step view shows after any one of its events: the binding stack, the forms
+// waiting for a value, the output so far, the place in the program.
+//
+// The state after an event is a function of the events up to it, rebuilt by
+// replaying them from the nearest checkpoint, so moving back shows exactly
+// what was shown before. The stacks and the output are lists that share their
+// older part, so a checkpoint costs the same whatever their length, and one
+// step replays at most `checkpointEvery` events, each in constant time (but
+// an unbind, which pops what its call bound).
+
+// A checkpoint every so many events bounds the replay behind any step,
+// whatever the length of the trace.
+const checkpointEvery = 256;
+
+// A list of `entry`s, newest first, that shares `older`: {entry, older, length}.
+function push(older, entry) {
+  return {entry, older, length: (older ? older.length : 0) + 1};
+}
+
+// At most `count` entries of `list`, newest first.
+export function newest(list, count) {
+  const entries = [];
+  for (let node = list; node && entries.length < count; node = node.older) entries.push(node.entry);
+  return entries;
+}
+
+export function lengthOf(list) {
+  return list ? list.length : 0;
+}
+
+// The last `count` characters of the output `list` (of texts, newest first),
+// and how many come before them.
+export function endOf(list, count) {
+  const parts = [];
+  let taken = 0;
+  for (let node = list; node && taken < count; node = node.older) {
+    parts.push(node.entry);
+    taken += node.entry.length;
+  }
+  const text = parts.length === 1 ? parts[0] : parts.reverse().join('');
+  const total = list ? list.characters : 0;
+  return {text: text.slice(Math.max(0, text.length - count)), before: Math.max(0, total - count)};
+}
+
+function emptyState() {
+  return {bindings: null, waiting: null, output: null, found: null, place: null, gap: false};
+}
+
+// The forms waiting have ever deeper depths from the oldest to the newest, so
+// those at `depth` or deeper are all at the top.
+function popDeeper(waiting, depth) {
+  while (waiting && waiting.entry.depth > depth) waiting = waiting.older;
+  return waiting;
+}
+
+// One event's change to the state.
+function advance(state, event) {
+  state.found = null;
+  switch (event.event) {
+    case 'eval':
+      state.waiting = popDeeper(state.waiting, event.depth);
+      if (event.at) state.place = event.at;
+      break;
+    case 'wait':
+      state.waiting = push(popDeeper(state.waiting, event.depth - 1), {depth: event.depth, form: event.form});
+      break;
+    case 'value':
+      state.waiting = popDeeper(state.waiting, event.depth - 1);
+      break;
+    case 'bind':
+      state.bindings = push(state.bindings, {name: event.name, value: event.value, by: event.by, position: event.binding});
+      if (event.at) state.place = event.at;
+      break;
+    case 'unbind':
+      for (let i = 0; i < event.count && state.bindings; ++i) state.bindings = state.bindings.older;
+      break;
+    case 'lookup':
+      state.found = event.binding;
+      break;
+    case 'cond':
+    case 'explanation':
+      if (event.at) state.place = event.at;
+      break;
+    case 'output': {
+      const characters = (state.output ? state.output.characters : 0) + event.text.length;
+      state.output = {...push(state.output, event.text), characters};
+      break;
+    }
+    case 'skipped':
+      state.gap = true;
+      break;
+  }
+}
+
+export class Recording {
+  constructor(events) {
+    this.events = events;
+    this.checkpoints = [];
+    const state = emptyState();
+    for (let i = 0; i < events.length; ++i) {
+      if (i % checkpointEvery === 0) this.checkpoints.push({...state});
+      advance(state, events[i]);
+    }
+  }
+
+  get length() {
+    return this.events.length;
+  }
+
+  // The state after the event at `index`.
+  stateAt(index) {
+    const checkpoint = Math.floor(index / checkpointEvery);
+    const state = {...this.checkpoints[checkpoint]};
+    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, this.events[i]);
+    return state;
+  }
+}
+
+// What an event is, in a few words, and the text of the form it is about.
+export function describe(event) {
+  switch (event.event) {
+    case 'eval': return [`Evaluate ${event.form}`, event.form];
+    case 'wait': return [`${event.form} waits for the value of its ${event.for}`, event.form];
+    case 'value': return [`The value ${event.value} goes back to the waiting form (${event.to})`, event.value];
+    case 'bind': return [`Bind ${event.name} to ${event.value}, as written, by ${event.by}`, event.name];
+    case 'unbind': return [`The call is done: pop ${event.count} binding${event.count === 1 ? '' : 's'}`, ''];
+    case 'lookup':
+      return [event.binding === null ? `Look up ${event.name}: no binding`
+        : `Look up ${event.name}: ${event.value}`, event.name];
+    case 'cond':
+      return [event.test === null ? `The last clause is taken without its test`
+        : `The test gave ${event.test}: clause ${event.taken ? 'taken' : 'not taken'}`, event.clause];
+    case 'apply': {
+      const form = `(${[event.name, ...event.operands].join(' ')})`;
+      return [`Apply ${event.builtin ? 'the built-in' : 'the name, no built-in,'} ${event.name}: ${event.result}`, form];
+    }
+    case 'output': return ['The program writes', event.text];
+    case 'skipped': return [`${event.count} events left out here; the panels show only what the later events say`, ''];
+    case 'error': return [event.line, event.line];
+    case 'explanation':
+    case 'note': return [event.text, event.form || ''];
+    case 'end': return [`The run ends with status ${event.status}`, ''];
+  }
+  return [event.event, ''];
+}
