@@ -44,16 +44,28 @@ CALLS_SCRIPT = """(define (f x) (* x x))
 (define (drive i last) (if (> i {n}) last (drive (+ i 1) (f i))))
 (display "Out:  ") (write (drive 1 0)) (newline)
 """
+CALLS_SAME_SCRIPT = """(define (f x) (* x x))
+(define (drive i last) (if (> i {n}) last (drive (+ i 1) (f 7))))
+(display "Out:  ") (write (drive 1 0)) (newline)
+"""
 LOOP = ("(begin (define n {n}) (define loop (lambda () (cond ((< n 1) n) "
         "(else (begin (define n (- n 1)) (loop)))))) (loop))")
 
 
-def workloads(scale):
+# Each workload's size N in the timed runs; bench/perf.py counts instructions
+# on smaller ones.
+SIZES = {"echo_list": 1_000_000, "echo_nested": 100_000, "sum": 1_000_000, "append": 500_000,
+         "loop_1e5": 100_000, "loop_1e6": 1_000_000, "calls": 100_000, "calls_same": 100_000, "startup": 1}
+
+
+def workloads(scale, sizes=None):
     """name: (N, Vellumark's input, its result, the peers' result, the peers'
-    script; None: the data script, reading Vellumark's input)."""
-    def n(size):
-        return max(1, round(size * scale))
-    e, d, s, a, l5, l6, c = (n(x) for x in (1e6, 1e5, 1e6, 5e5, 1e5, 1e6, 1e5))
+    script; None: the data script, reading Vellumark's input). `sizes` gives
+    some workloads another N than SIZES (before scaling)."""
+    def n(name):
+        return max(1, round({**SIZES, **(sizes or {})}[name] * scale))
+    e, d, s, a, l5, l6, c, cs = (n(name) for name in ("echo_list", "echo_nested", "sum", "append", "loop_1e5",
+                                                       "loop_1e6", "calls", "calls_same"))
     nested = "(" * d + "1" + ")" * d
     both = f"({numbers(a)} {numbers(a)})"
     return {
@@ -65,6 +77,9 @@ def workloads(scale):
         "loop_1e6": (l6, LOOP.format(n=l6), "0", "0", LOOP_SCRIPT.format(n=l6)),
         "calls": (c, "(begin (define f (lambda (x) (* x x)))" + "".join(f" (f {i})" for i in range(1, c + 1)) + ")",
                   str(wrap32(c * c)), str(c * c), CALLS_SCRIPT.format(n=c)),
+        # The same call over and over: every operand is the one shared integer.
+        "calls_same": (cs, "(begin (define f (lambda (x) (* x x)))" + " (f 7)" * cs + ")", "49", "49",
+                       CALLS_SAME_SCRIPT.format(n=cs)),
         "startup": (1, "42", "42", "42", None),
     }
 
