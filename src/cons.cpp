@@ -20,6 +20,8 @@ std::vector<const Cons*> unfinished;
 
 void reservePrinting(std::size_t depth) { unfinished.reserve(depth); }
 
+std::size_t printingRoom() { return unfinished.capacity(); }
+
 Item* Cons::evaluate() { return evaluateFully(this); }
 
 void Cons::print(std::ostream& os) const {

@@ -72,7 +72,9 @@ Item* builtinList(Operands operands) { return operands.list(); }
 Item* builtinCons(Operands operands) {
   // The second operand is fetched first, so no operand at all fails on getCdr.
   Item* second = operands.rest().first();
-  return new Cons(operands.first(), second);
+  Item* first = operands.first();
+  noteMade(first, second);
+  return new Cons(first, second);
 }
 
 Item* builtinCar(Operands operands) { return operands.firstValue()->getCar(); }
@@ -239,12 +241,23 @@ Step resume(Item* value) {
 void resetEvaluation() {
   frames.clear();
   valueStack.truncate(0);
+  madeSoFar = {};
 }
 #endif
 
 Item* Operands::list() const {
   ListBuilder list;
-  for (Item* operand : *this) list.add(operand);
+  bool deeper = false;
+  for (Item* operand : *this) {
+    list.add(operand);
+    if (operand == nullptr) {
+      madeSoFar.holdsNoValue = true;
+    } else if (isA<Cons>(*operand)) {
+      deeper = true;
+    }
+  }
+  // However many elements are lists, the new list is one level deeper at most.
+  if (deeper) ++madeSoFar.deepened;
   return list.finish(getEmpty());
 }
 

@@ -105,6 +105,7 @@ Item* Parser::readItem() {
   //   item := "(" tail | numeral | symbol
   //   tail := ")" | "." item ")" | item tail
   std::vector<OpenList> open;
+  std::uint32_t deepest = 0;
   for (;;) {
     // An item begins here.
     skipWhitespace();
@@ -112,7 +113,11 @@ Item* Parser::readItem() {
     if (current_ == '(') {
       trace::listOpened(line_, column_);
       getNextChar();
-      open.emplace_back();
+      // A list read as an element is one level deeper than the list it is in;
+      // one read as a dotted tail continues that list when printed.
+      const std::uint32_t nesting = open.empty() ? 0 : open.back().nesting + (open.back().dotted ? 0 : 1);
+      if (nesting > deepest) deepest = nesting;
+      open.push_back(OpenList{{}, false, nesting});
       value = readCdr(open);
     } else if (isDigit()) {
       const std::uint32_t line = line_;
@@ -133,6 +138,7 @@ Item* Parser::readItem() {
     while (value != nullptr) {
       if (open.empty()) {
         giveBack();
+        if (deepest > madeSoFar.read) madeSoFar.read = deepest;
         return value;
       }
       OpenList& list = open.back();

@@ -33,6 +33,9 @@ class Parser {
   struct OpenList {
     ListBuilder elements;
     bool dotted = false;  // its "." has been read; the tail comes next
+    // How many lists the printer is inside while printing this one's
+    // elements (see MadeSoFar): 0 for the outermost list.
+    std::uint32_t nesting = 0;
   };
 
   void getNextChar();
