@@ -88,7 +88,8 @@ def workloads(scale, sizes=None):
 # memory at most MEMORY times (None: not compared) those of SUBJECT (a peer,
 # "before", "true" or Vellumark on another workload); with no SUBJECT, TIME is
 # in milliseconds and MEMORY in MiB.
-TARGETS = [(name, "Guile", 0.1, None) for name in ("echo_list", "echo_nested", "sum", "append")] + [
+DATA = ("echo_list", "echo_nested", "sum", "append")
+TARGETS = [(name, "Guile", 0.1, None) for name in DATA] + [(name, "floor", 1.25, None) for name in DATA] + [
     ("echo_list", None, 40, 48),
     ("loop_1e6", "Guile", 0.35, 1.0),
     ("loop_1e5", "Guile", 0.5, 1.0),
@@ -169,6 +170,7 @@ def main():
     parser.add_argument("--only", default="", help="comma-separated workloads to run")
     parser.add_argument("--before", metavar="BINARY", help="an earlier build to measure beside it")
     parser.add_argument("--verbose", action="store_true", help="show hyperfine's progress and statistics")
+    parser.add_argument("--no-floor", action="store_true", help="leave out bench/floor.c on the data workloads")
     for peer, (_, _, package) in PEERS.items():
         parser.add_argument(f"--no-{peer.lower()}", action="store_true", help=f"leave {peer} out")
         parser.add_argument(f"--install-{peer.lower()}", action="store_true",
@@ -199,10 +201,16 @@ def main():
     print(f"runs: {args.runs} (startup: {args.startup_runs}), scale: {args.scale:g}\n")
     header = ["workload", "N", "Vellumark ms", "Vellumark CPU ms", "Vellumark MiB"]
     header += ["before ms", "before MiB"] * bool(args.before)
+    header += ["floor ms", "floor CPU ms", "floor MiB", "Vellumark/floor"] * (not args.no_floor)
     for peer in peers:
         header += [f"{peer} ms", f"{peer} MiB", f"{peer}/Vellumark"]
     rows, results, broken, notes = [header], {}, [], []
     with tempfile.TemporaryDirectory(prefix="vellumark-bench-") as tmp:
+        floor = None
+        if not args.no_floor:
+            # Built here, as the release build is optimised: by the system's C compiler at -O2.
+            floor = os.path.join(tmp, "floor")
+            subprocess.run(["cc", "-O2", "-o", floor, os.path.join(REPO, "bench", "floor.c")], check=True)
         empty = os.path.join(tmp, "empty")
         open(empty, "w").close()
         for name, (size, program, result, peer_result, peer_script) in work.items():
@@ -223,6 +231,15 @@ def main():
                     broken.append(f"{name} ({label}): " + "; ".join(problems[:3]))
                 else:
                     subjects[label] = ([path], stdin)
+            if floor and name in DATA:
+                expected = harness.BANNER + f"In:   {program}\nOut:  {result}\n".encode()
+                with open(stdin, "rb") as source:
+                    problems = harness.check([floor], source, expected, 0, args.timeout)[0]
+                if problems:
+                    failed["floor"] = "WRONG"
+                    broken.append(f"{name} (floor): " + "; ".join(problems[:3]))
+                else:
+                    subjects["floor"] = ([floor], stdin)
             for peer, path in peers.items():
                 argv, peer_in = [path, *PEERS[peer][1], script], empty if peer_script else stdin
                 failure = check_peer(argv, peer_in, peer_result, args.timeout)
@@ -243,6 +260,9 @@ def main():
                 seconds, cpu_seconds, kib = measured[label]
                 return [f"{seconds * 1e3:.1f}"] + [f"{cpu_seconds * 1e3:.1f}"] * cpu + [f"{kib / 1024:.1f}"]
             row = [name, size, *cells("Vellumark", True)] + (cells("before") if args.before else [])
+            if not args.no_floor:
+                both = "floor" in measured and "Vellumark" in measured
+                row += cells("floor", True) + [f"{measured['Vellumark'][0] / measured['floor'][0]:.2f}" if both else "-"]
             for peer in peers:
                 both = peer in measured and "Vellumark" in measured
                 row += cells(peer) + [f"{measured[peer][0] / measured['Vellumark'][0]:.2f}" if both else "-"]

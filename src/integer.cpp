@@ -14,6 +14,12 @@ Integer* Integer::make(int number) {
 }
 
 void Integer::print(std::ostream& os) const {
+  // A single digit, the commonest number in a program, goes out as one
+  // character without the conversion.
+  if (number_ >= 0 && number_ <= 9) {
+    put(os, static_cast<char>('0' + number_));
+    return;
+  }
   char digits[12];
   const auto end = std::to_chars(digits, digits + sizeof digits, number_).ptr;
   write(os, std::string_view(digits, static_cast<std::size_t>(end - digits)));
