@@ -195,6 +195,14 @@ Step afterGathering(std::size_t start, Awaiting gatheredFor) {
   return Step::value(result);
 }
 
+// The traced build keeps every frame to the end, so that the trace shows each
+// form waiting for its value.
+#ifdef VELLUMARK_TRACE
+constexpr bool traced = true;
+#else
+constexpr bool traced = false;
+#endif
+
 // How many values an arithmetic call gathers before they are added up.
 constexpr std::size_t foldAfter = 1024;
 
@@ -236,6 +244,17 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
     // Once another value follows, the one before will never be read.
     if (newestOnly) valueStack.truncate(start + 1);
     if (isA<Cons>(*need(expression))) {
+      if (newestOnly && expressions == getEmpty() && !traced) {
+        // The last form of a begin: its value is the begin's, so the begin
+        // has nothing left to do and gives up its frame and its values. Its
+        // level of nesting stays open, as a bare call on the frame below,
+        // until the value passes there, so nesting is counted as before; a
+        // countdown that recurses from its last form keeps no frame a level.
+        valueStack.truncate(start);
+        if (waiting != nullptr) frames.pop();
+        frames.enterBareCall();
+        return Step::evaluate(expression);
+      }
       if (waiting != nullptr) {
         waiting->expressions = expressions;
       } else {
