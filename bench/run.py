@@ -284,7 +284,8 @@ def main():
         mine_now = results.get((name, "Vellumark"))
         other = (1e-3, 0, 1024) if subject is None else results.get((subject if subject in work else name,
                                                                      "Vellumark" if subject in work else subject))
-        if not mine_now or not other:
+        if not mine_now or not other or not other[0] or not other[2]:
+            # Below hyperfine's resolution a median can come out as 0.
             checked.append([label, "n/a", "no comparison"])
             continue
         time_ratio, memory_ratio = mine_now[0] / other[0], mine_now[2] / other[2]
