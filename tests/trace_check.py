@@ -25,8 +25,8 @@
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole trace (there is no banner of its own): readable, or JSON where the
-      case gives "args --json". A case with no "<" line must write the usage
-      to standard error.
+      case gives "args --json". A case with no "<" line must name the option
+      it does not take and write the usage to standard error.
 """
 import json
 import os
@@ -146,13 +146,17 @@ USAGE = (b"usage: vellumark-trace [--json] < program\n"
 def golden_problems(traced, case):
     """A golden trace's problems. A case may give options ("args") and start
     with standard input closed. A run that ends before it reads (an option it
-    does not take, or --help) writes nothing to standard output and the usage
-    to standard error (a coverage build may add its own lines after it)."""
+    does not take) writes nothing to standard output, and to standard error
+    the option it does not take, then the usage (a coverage build may add its
+    own lines after it)."""
     options = {"preexec_fn": lambda: os.close(0)} if case.stdin_closed else {}
     problems, done = harness.check([traced, *case.args], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS,
                                    **options)
-    if done is not None and not case.stdout and not done.stderr.startswith(USAGE):
-        problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected the usage")
+    if done is not None and not case.stdout and not case.full:
+        unknown = next((a for a in case.args if a != "--json"), "")
+        expected = f"vellumark-trace: unknown option '{unknown}'\n".encode() + USAGE
+        if not done.stderr.startswith(expected):
+            problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected {expected!r}")
     return problems
 
 
