@@ -190,8 +190,7 @@ void start(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
     if (option == "--help") {
-      static_cast<void>(platform::writeOutput(usage.data(), usage.size()));
-      std::exit(0);
+      std::exit(platform::writeOutput(usage.data(), usage.size()) ? 0 : 1);
     }
     if (option != "--json") {
       static_cast<void>(std::fprintf(stderr, "vellumark-trace: unknown option '%s'\n%s", argv[i], usage.data()));
