@@ -119,6 +119,7 @@ struct State {
   std::vector<Item*> waitingIn;
   ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
   Event pendingApply{};          // taken once its result is known
+  std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
 State* state = nullptr;
@@ -199,14 +200,18 @@ void start(int argc, char** argv) {
   }
   state = new State();
   // From here on a failure's line goes to the capture, and the trace writes it.
-  std::cout.rdbuf(&state->capture);
+  state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = argc > 1;  // --json, the one option a run takes
   state->writer.reserve();
 }
 
-void listOpened(std::uint32_t line, std::uint32_t column) { state->facts.open.push_back(Place{line, column, 0, 0}); }
+void listOpened(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
+  state->facts.open.push_back(Place{line, column, 0, 0});
+}
 
 void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   Place place = f.open.back();
   f.open.pop_back();
@@ -218,34 +223,43 @@ void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
 }
 
 void atomRead(std::uint32_t line, std::uint32_t column, std::uint32_t endLine, std::uint32_t endColumn) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   f.lastPlace = Place{line, column, endLine, endColumn};
   if (f.open.empty()) f.anythingRead = true;
 }
 
 void elementAdded(const Cons* cell) {
+  if (state == nullptr) return;
   if (state->places.cells.size() < placesKept) state->places.cells[cell] = state->facts.lastPlace;
 }
 
 void read(Item* expression) {
+  if (state == nullptr) return;
   state->facts.readDone = true;
   // An atom read alone has a place too; a list has one already.
   if (!isA<Cons>(*expression)) state->places.forms[expression] = state->facts.lastPlace;
 }
 
 void readFailed(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   state->facts.readFailure = Place{line, column, line, column};
 }
 
 void evaluating(Item* form, std::size_t depth) {
+  if (state == nullptr) return;
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
   record(event(Kind::eval, depth, form));
 }
 
-void gathering(bool /*forDefine*/) { state->gatherings.push_back(state->facts.current); }
+void gathering(bool /*forDefine*/) {
+  if (state == nullptr) return;
+  state->gatherings.push_back(state->facts.current);
+}
 
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
+  if (state == nullptr) return;
   State& s = *state;
   s.waitingIn.push_back(s.facts.current);
   Event e = event(Kind::wait, depth, form, why == Awaiting::body ? s.facts.current : nullptr, rest);
@@ -258,6 +272,7 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
   if (!s.waitingIn.empty()) {
@@ -270,6 +285,7 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
 }
 
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
+  if (state == nullptr) return;
   State& s = *state;
   Item* by = s.facts.current;
   if (argumentCell == nullptr && !s.gatherings.empty()) {
@@ -285,6 +301,7 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
 }
 
 void unbound(std::uint32_t count) {
+  if (state == nullptr) return;
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.origins.empty(); ++i) s.origins.pop();
   Event e = event(Kind::unbind, s.depth);
@@ -293,6 +310,7 @@ void unbound(std::uint32_t count) {
 }
 
 void lookedUp(const Symbol& name, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -308,6 +326,7 @@ void lookedUp(const Symbol& name, Item* value) {
 }
 
 void condTested(Item* clause, Item* test, bool taken) {
+  if (state == nullptr) return;
   Event e = event(Kind::cond, state->depth, clause, test);
   e.flag = taken ? 1 : 0;
   record(e);
@@ -315,6 +334,7 @@ void condTested(Item* clause, Item* test, bool taken) {
 }
 
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin) {
+  if (state == nullptr) return;
   State& s = *state;
   Facts& f = s.facts;
   f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.back();
@@ -330,6 +350,7 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
 }
 
 void applied(Item* result) {
+  if (state == nullptr) return;
   State& s = *state;
   s.facts.inBuiltin = false;
   Event e = s.pendingApply;
@@ -381,6 +402,13 @@ void finishing(int status) {
   for (const Said& said : s.explainer.atEnd(status, s.facts)) s.writer.sentence(said, s.places);
   s.writer.end(status);
   s.writer.flush(true);
+}
+
+void reset() {
+  if (state == nullptr) return;
+  std::cout.rdbuf(state->programOutput);
+  delete state;
+  state = nullptr;
 }
 
 }  // namespace trace

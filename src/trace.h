@@ -48,6 +48,10 @@ void applied(Item* result);
 void outOfMemory();
 void failing(std::string_view line);
 void finishing(int status);
+// Ends the trace of one run in a process that runs many (the fuzzing
+// harness): standard output goes back where it went before start(), and the
+// hooks record nothing until start() is called again, as before the first.
+void reset();
 
 #else
 
