@@ -117,8 +117,8 @@ struct State {
   // The form each waiting frame works on, newest last: the value a frame waits
   // for brings its form back as the current one.
   std::vector<Item*> waitingIn;
-  ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
-  Event pendingApply{};          // taken once its result is known
+  ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
+  Event pendingApply{};                     // taken once its result is known
   std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
