@@ -142,10 +142,10 @@ void stopIfUnwritable() {
 // written now.
 void dropOldest() {
   State& s = *state;
-  const Event oldest = s.tail[s.tailStart];
-  s.tailStart = (s.tailStart + 1) % s.tail.size();
+  const Kind oldest = s.tail[s.tailStart].kind;
+  if (++s.tailStart == s.tail.size()) s.tailStart = 0;
   --s.tailSize;
-  if (oldest.kind != Kind::output) {
+  if (oldest != Kind::output) {
     --s.tailEventsKept;
     ++s.skipped;
     return;
@@ -158,7 +158,9 @@ void dropOldest() {
 // Puts a record at the newest end of the tail, which has room for it.
 void keep(const Event& e) {
   State& s = *state;
-  s.tail[(s.tailStart + s.tailSize++) % s.tail.size()] = e;
+  std::size_t slot = s.tailStart + s.tailSize++;
+  if (slot >= s.tail.size()) slot -= s.tail.size();
+  s.tail[slot] = e;
 }
 
 void takeOutput(std::string_view text) {
