@@ -9,10 +9,12 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class Item;
 enum class Awaiting : std::uint8_t;
+enum class Error : std::uint8_t;
 
 namespace trace {
 
@@ -88,11 +90,36 @@ struct Facts {
   bool readDone = false;
   bool anythingRead = false;
   Place readFailure;
+  Place inputEnd;            // the last character of the input, once it ended
+  bool endedInAtom = false;  // and it ended within a name or numeral
+  std::string beyond;        // the start of what the reader took beyond the expression
+
+  // Names the program bound, each once, for "did you mean": at most namesKept.
+  static constexpr std::size_t namesKept = 1'000;
+  std::vector<Item*> names;
 
   // The evaluator.
-  Item* current = nullptr;  // the form being worked on, or that a value came back to
-  Item* missing = nullptr;  // the last name a lookup found nothing for
-  bool inBuiltin = false;   // a built-in is being applied to these:
+  Item* current = nullptr;    // the form being worked on, or that a value came back to
+  Item* missing = nullptr;    // the last name a lookup found nothing for
+  Item* missingIn = nullptr;  // the form that lookup was made in
+  // The forms whose frames wait for a value, outermost first.
+  std::vector<Item*> underWay;
+  // A call of a procedure value whose parameters are being bound: null once
+  // its body begins.
+  Item* calling = nullptr;
+  Item* callingArguments = nullptr;
+  Item* callingForm = nullptr;
+  Item* lastCall = nullptr;  // the form of the newest call of a procedure value
+  // An argument bound as written that is the very form the same name was
+  // bound to by the call before: a recursion that passes itself the same
+  // unevaluated argument. Its value is null when there was none.
+  Found repeated;
+  // The lists that calls of a name that is neither bound nor a built-in gave,
+  // with the call: a ring of the newest.
+  static constexpr std::size_t listsKept = 16;
+  std::array<std::pair<Item*, Item*>, listsKept> unknownLists{};
+  std::size_t unknownCalls = 0;
+  bool inBuiltin = false;  // a built-in is being applied to these:
   Item* builtinForm = nullptr;
   Item* builtinHead = nullptr;
   std::vector<Item*> builtinOperands;
@@ -100,6 +127,10 @@ struct Facts {
   std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
   std::size_t lookups = 0;
 
+  // How the run failed: `failed` is set with the kind and its culprit.
+  bool failed = false;
+  Error error{};
+  const Item* culprit = nullptr;
   std::string errorLine;
 };
 

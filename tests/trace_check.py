@@ -22,6 +22,13 @@
       stand-in for vellumark that the differential checker can compare with
       vellumark on random programs.
 
+  trace_check.py said VELLUMARK_TRACE CASE_FILE...
+      Golden explanations: as golden, but the "<" lines are only what the
+      trace says about the run, not its steps: the error, explanation and
+      note events (with the line that gives a form's place) and the end, in
+      the form the case asks for. A run may take millions of steps to fail
+      (a recursion without end) and still be a short case.
+
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole trace (there is no banner of its own): readable, or JSON where the
@@ -30,6 +37,7 @@
 """
 import json
 import os
+import resource
 import subprocess
 import sys
 
@@ -156,8 +164,52 @@ def golden_problems(traced, case):
     return problems
 
 
+SAID_READABLE = (b"error ", b"why ", b"note ", b"end ")
+SAID_JSON = ("error", "explanation", "note", "end")
+
+
+def said_of(trace, json_lines):
+    """The lines of `trace` that say something about the run, not a step."""
+    kept = []
+    follows = False
+    for line in trace.split(b"\n")[:-1]:
+        if json_lines:
+            keep = json.loads(line)["event"] in SAID_JSON
+        else:
+            # A sentence about a form is followed by a line with its place.
+            keep = line.startswith(SAID_READABLE) or (follows and line.startswith(b"         ("))
+            follows = keep and not line.startswith(b"end ")
+        if keep:
+            kept.append(line + b"\n")
+    return b"".join(kept)
+
+
+def said_problems(traced, case):
+    def limit():
+        if case.address_space is not None:
+            resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
+        if case.stdin_closed:
+            os.close(0)
+
+    options = {"preexec_fn": limit} if case.address_space is not None or case.stdin_closed else {}
+    done = subprocess.run([traced, *case.args], input=None if case.stdin_closed else case.stdin, capture_output=True,
+                          timeout=TIMEOUT_SECONDS, **options)
+    problems = []
+    got = said_of(done.stdout, "--json" in case.args)
+    if got != case.stdout:
+        problems.extend(harness.first_difference(got, case.stdout))
+    if done.returncode != case.status:
+        problems.append(f"status {done.returncode}, expected {case.status}")
+    return problems
+
+
 def main():
     mode, *rest = sys.argv[1:]
+    if mode == "said":
+        traced, *paths = rest
+        return harness.main(lambda: [
+            harness.report(f"{case.where} {case.title}", said_problems(traced, case))
+            for path in paths for case in golden.parse(path)])
     if mode == "same":
         plain, traced, *paths = rest
         return harness.main(
