@@ -46,7 +46,10 @@ void fail(Error kind, const Item* culprit, std::ostream& out) {
   finish(1);
 }
 
-void failOutOfMemory() { fail(Error::outOfMemory); }
+void failOutOfMemory() {
+  trace::outOfMemory();
+  fail(Error::outOfMemory);
+}
 
 namespace {
 

@@ -57,6 +57,9 @@ void calling(Item* procedure, Item* arguments);
 void bodyBegins();
 // The end of the run: an error of `kind` about `culprit` (fail.h).
 void failing(Error kind, const Item* culprit);
+// outOfMemory comes first when the error is that memory
+// ran out: from then on the trace allocates nothing.
+void outOfMemory();
 void finishing(int status);
 
 #else
@@ -85,6 +88,7 @@ inline void applied(Item* /*result*/) {}
 inline void calling(Item* /*procedure*/, Item* /*arguments*/) {}
 inline void bodyBegins() {}
 inline void failing(Error /*kind*/, const Item* /*culprit*/) {}
+inline void outOfMemory() {}
 inline void finishing(int /*status*/) {}
 
 #endif

@@ -8,13 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "fail.h"
+
 class Item;
 enum class Awaiting : std::uint8_t;
-enum class Error : std::uint8_t;
 
 namespace trace {
 
@@ -43,7 +45,8 @@ struct Places {
   }
 };
 
-enum class Kind : std::uint8_t { eval, wait, value, bind, unbind, lookup, cond, apply };
+// `output` stands for what the program wrote between two events, kept apart.
+enum class Kind : std::uint8_t { eval, wait, value, bind, unbind, lookup, cond, apply, output };
 
 // How many operands or gathered values an event keeps.
 constexpr std::size_t keptOperands = 6;
@@ -127,11 +130,13 @@ struct Facts {
   std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
   std::size_t lookups = 0;
 
-  // How the run failed: `failed` is set with the kind and its culprit.
+  // How the run failed: `failed` is set with the kind and its culprit. The
+  // line is the kind's own text, so keeping it allocates nothing (the run
+  // may be ending because memory ran out).
   bool failed = false;
   Error error{};
   const Item* culprit = nullptr;
-  std::string errorLine;
+  std::string_view errorLine() const { return failed ? ::errorLine(error) : std::string_view{}; }
 };
 
 }  // namespace trace
