@@ -202,6 +202,17 @@ Said noValue(const Facts& facts) {
     if (Environment::getInstance()->positionOf(name) != 0) words.more = " (it has one now)";
     return said("explanation", Rule::missing_made_earlier, words, form);
   }
+  // A parameter left without an argument by the newest call.
+  Item* parameters = elementOf(facts.lastProcedure, 1);
+  const std::size_t given = lengthOf(facts.lastArguments);
+  for (std::size_t i = given; Item* parameter = elementOf(parameters, i); ++i) {
+    if (parameter != facts.missing) continue;
+    const std::size_t wanted = lengthOf(parameters);
+    words.form = show(facts.lastCall);
+    words.value = std::to_string(given) + (given == 1 ? " argument" : " arguments");
+    words.more = std::to_string(wanted) + " parameters, " + show(parameters);
+    return said("explanation", Rule::too_few_arguments, words, facts.lastCall);
+  }
   if (auto habit = readerHabit(words.name)) {
     words.value = habit->second;
     return said("explanation", habit->first, words, form);
@@ -255,8 +266,13 @@ Said explainError(const Facts& facts) {
     case Error::unbound:
       return otherLispUnderWay(facts).value_or(noValue(facts));
     case Error::divisionByZero:
-      // The divisor is the product of the operands after the first.
+      // The divisor is the product of the operands after the first: the
+      // first few are named, and "…" stands for the rest.
       for (std::size_t i = 1; i < facts.builtinOperands.size(); ++i) {
+        if (i > keptOperands) {
+          words.more += ", …";
+          break;
+        }
         words.more += (i == 1 ? "" : ", ") + show(facts.builtinOperands[i], 30);
       }
       return said("explanation", Rule::division_by_zero, words, facts.builtinForm);
@@ -272,6 +288,11 @@ Said explainError(const Facts& facts) {
       if (facts.inBuiltin) return culprit == nullptr ? missingOperand(facts) : wrongOperand(facts, culprit);
       if (auto other = otherLispUnderWay(facts)) return *other;
       if (facts.calling != nullptr) return badCall(facts);
+      // A lookup that found a binding with no value fails as car of () does.
+      if (facts.error == Error::notPairForCar && culprit != nullptr && culprit == facts.boundWithoutValue) {
+        words.name = show(culprit);
+        return said("explanation", Rule::bound_without_value, words, form);
+      }
       return failed;
   }
   return failed;  // not reached: every kind is handled above

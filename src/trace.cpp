@@ -295,18 +295,22 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     s.gatherings.pop_back();
   }
   s.origins.push(Origin{by, argumentCell != nullptr});
-  if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
+  // A name or value may be no value, in a list that evaluation made.
+  if (name == nullptr) {
+    // Nothing to learn of a binding with no name.
+  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
     s.facts.names.push_back(name);
   }
-  if (argumentCell != nullptr) {
+  if (name != nullptr && argumentCell != nullptr) {
     Item*& last = s.lastArgument[name];
-    if (last == value && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
+    if (last == value && value != nullptr && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
     last = value;
-  } else if (isA<Cons>(*name)) {
+  } else if (name != nullptr && isA<Cons>(*name)) {
     s.explainer.defineShorthand(by);
   }
   Event e = event(Kind::bind, s.depth, name, value, by);
   e.flag = hasValue ? 1 : 0;
+  if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
   record(e);
@@ -378,6 +382,8 @@ void calling(Item* procedure, Item* arguments) {
   f.callingArguments = arguments;
   f.callingForm = f.current;
   f.lastCall = f.current;
+  f.lastProcedure = procedure;
+  f.lastArguments = arguments;
 }
 
 void bodyBegins() { state->facts.calling = nullptr; }

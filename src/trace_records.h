@@ -112,7 +112,12 @@ struct Facts {
   Item* calling = nullptr;
   Item* callingArguments = nullptr;
   Item* callingForm = nullptr;
-  Item* lastCall = nullptr;  // the form of the newest call of a procedure value
+  // The newest call of a procedure value: its form, procedure and arguments.
+  Item* lastCall = nullptr;
+  Item* lastProcedure = nullptr;
+  Item* lastArguments = nullptr;
+  // The newest name bound with no value, by (define name).
+  Item* boundWithoutValue = nullptr;
   // An argument bound as written that is the very form the same name was
   // bound to by the call before: a recursion that passes itself the same
   // unevaluated argument. Its value is null when there was none.

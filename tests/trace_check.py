@@ -36,6 +36,12 @@
       the run (status 1, no signal); a standard output set not to block,
       whose reader starts late, gets the whole trace.
 
+  trace_check.py names VELLUMARK_TRACE REFERENCE_TSV
+      Every form and built-in of the reference (doc/reference.tsv), called
+      with two of its letters swapped, must have the trace's note ask "did
+      you mean" it: the explainer's own list of the language's names must
+      not fall behind the language.
+
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole trace (there is no banner of its own): readable, or JSON where the
@@ -260,8 +266,37 @@ def said_problems(traced, case):
     return problems
 
 
+def reference_names(path):
+    """The names of the forms and built-ins in the reference table."""
+    names = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            for written in line.split("\t")[1].split(", "):
+                names.append(written.strip("`").lstrip("(").split(" ")[0].rstrip(")"))
+    return names
+
+
+def misspelt_problems(traced, name):
+    # The first two neighbouring letters after the first that differ, or the
+    # two letters of a short name, swapped.
+    i = next((j for j in range(1, len(name) - 1) if name[j] != name[j + 1]), 0)
+    misspelt = name[:i] + name[i + 1] + name[i] + name[i + 2:]
+    program = f"({misspelt} 1)\n".encode()
+    done = subprocess.run([traced], input=program, capture_output=True, timeout=TIMEOUT_SECONDS)
+    if f"Did you mean `{name}`?".encode() not in done.stdout:
+        return [f"({misspelt} 1) suggests no `{name}`: {done.stdout[-300:]!r}"]
+    return []
+
+
 def main():
     mode, *rest = sys.argv[1:]
+    if mode == "names":
+        traced, reference = rest
+        return harness.main(lambda: [
+            harness.report(f"a misspelt {name}", misspelt_problems(traced, name))
+            for name in reference_names(reference) if len(name) > 1])
     if mode == "said":
         traced, *paths = rest
         return harness.main(lambda: [
