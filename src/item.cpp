@@ -43,6 +43,18 @@ std::ostream& operator<<(std::ostream& os, Item* value) {
 void unbound() { fail(Error::unbound); }
 
 void readyToPrint(Item* value) {
+  // An atom prints with nothing reserved.
+  if (!isA<Cons>(*need(value))) return;
+  // What has been made so far tells enough without a walk, unless some pair
+  // holds no value, or calls may have nested deeper than the printer has room
+  // for. The program itself is never walked: the reader knows its nesting.
+  if (!madeSoFar.holdsNoValue) {
+    if (madeSoFar.deepened == 0) {
+      reservePrinting(madeSoFar.read);
+      return;
+    }
+    if (madeSoFar.read + madeSoFar.deepened <= printingRoom()) return;
+  }
   // A worklist rather than recursion: the value may be nested a million deep.
   // Each list waits with the number of lists it is nested in, and the deepest
   // nesting is what the printer's own worklist will hold.

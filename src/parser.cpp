@@ -84,12 +84,12 @@ Item* Parser::readSymbol() {
   return Symbol::named(name_);
 }
 
-Item* Parser::readCdr(std::vector<OpenList>& open) {
-  OpenList& list = open.back();
+Item* Parser::readCdr(OpenLists& open) {
+  OpenList& list = open.top();
   skipWhitespace();
   if (current_ == ')') {
     Item* finished = list.elements.finish(getEmpty());
-    open.pop_back();
+    open.pop();
     trace::listClosed(finished, line_, column_);
     getNextChar();
     return finished;
@@ -107,7 +107,8 @@ Item* Parser::readItem() {
   // characters taken and the values built are those of the recursive grammar:
   //   item := "(" tail | numeral | symbol
   //   tail := ")" | "." item ")" | item tail
-  std::vector<OpenList> open;
+  OpenLists open;
+  std::uint32_t deepest = 0;
   for (;;) {
     // An item begins here.
     skipWhitespace();
@@ -115,7 +116,11 @@ Item* Parser::readItem() {
     if (current_ == '(') {
       trace::listOpened(line_, column_);
       getNextChar();
-      open.emplace_back();
+      // A list read as an element is one level deeper than the list it is in;
+      // one read as a dotted tail continues that list when printed.
+      const std::uint32_t nesting = open.empty() ? 0 : open.top().nesting + (open.top().dotted ? 0 : 1);
+      if (nesting > deepest) deepest = nesting;
+      open.push(OpenList{{}, false, nesting});
       value = readCdr(open);
     } else if (isDigit()) {
       const std::uint32_t line = line_;
@@ -137,9 +142,10 @@ Item* Parser::readItem() {
       if (open.empty()) {
         trace::readBeyond(current_, next_, end_);
         giveBack();
+        if (deepest > madeSoFar.read) madeSoFar.read = deepest;
         return value;
       }
-      OpenList& list = open.back();
+      OpenList& list = open.top();
       if (list.dotted) {
         skipWhitespace();
         if (current_ != ')') {
@@ -147,7 +153,7 @@ Item* Parser::readItem() {
           fail(Error::badPair);
         }
         value = list.elements.finish(value);
-        open.pop_back();
+        open.pop();
         trace::listClosed(value, line_, column_);
         getNextChar();
       } else {
