@@ -26,6 +26,9 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "chunked.h"
@@ -116,9 +119,10 @@ struct State {
   std::uint32_t depth = 0;  // the frames open at the newest event
   // The form each gathering works on, newest last, until its values are used.
   std::vector<Item*> gatherings;
-  // The form each waiting frame works on, newest last: the value a frame waits
-  // for brings its form back as the current one.
-  std::vector<Item*> waitingIn;
+  // The names in facts.names, to keep each once.
+  std::unordered_set<Item*> namesSeen;
+  // The argument each parameter name was last bound to by a call.
+  std::unordered_map<Item*, Item*> lastArgument;
   ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
   Event pendingApply{};                     // taken once its result is known
   std::streambuf* programOutput = nullptr;  // where the program wrote before start()
@@ -260,6 +264,21 @@ void readFailed(std::uint32_t line, std::uint32_t column) {
   state->facts.readFailure = Place{line, column, line, column};
 }
 
+void inputEnded(std::uint32_t line, std::uint32_t column, bool inAtom) {
+  if (state == nullptr) return;
+  state->facts.inputEnd = Place{line, column, line, column};
+  state->facts.endedInAtom = inAtom;
+}
+
+void readBeyond(int lookahead, const unsigned char* next, const unsigned char* end) {
+  if (state == nullptr) return;
+  // Enough to show the start of a second expression.
+  constexpr std::ptrdiff_t kept = 200;
+  std::string& beyond = state->facts.beyond;
+  beyond.assign(1, static_cast<char>(lookahead));
+  beyond.append(next, end - next < kept ? end : next + kept);
+}
+
 void evaluating(Item* form, std::size_t depth) {
   if (state == nullptr) return;
   state->facts.current = form;
@@ -275,7 +294,8 @@ void gathering(bool /*forDefine*/) {
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
   if (state == nullptr) return;
   State& s = *state;
-  s.waitingIn.push_back(s.facts.current);
+  // The value this frame waits for brings its form back as the current one.
+  s.facts.underWay.push_back(s.facts.current);
   Event e = event(Kind::wait, depth, form, why == Awaiting::body ? s.facts.current : nullptr, rest);
   e.why = why;
   if (values != nullptr) {
@@ -289,9 +309,9 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
   if (state == nullptr) return;
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
-  if (!s.waitingIn.empty()) {
-    s.facts.current = s.waitingIn.back();
-    s.waitingIn.pop_back();
+  if (!s.facts.underWay.empty()) {
+    s.facts.current = s.facts.underWay.back();
+    s.facts.underWay.pop_back();
   }
   Event e = event(Kind::value, depth, value);
   e.why = why;
@@ -307,8 +327,22 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     s.gatherings.pop_back();
   }
   s.origins.push(Origin{by, argumentCell != nullptr});
+  // A name or value may be no value, in a list that evaluation made.
+  if (name == nullptr) {
+    // Nothing to learn of a binding with no name.
+  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
+    s.facts.names.push_back(name);
+  }
+  if (name != nullptr && argumentCell != nullptr) {
+    Item*& last = s.lastArgument[name];
+    if (last == value && value != nullptr && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
+    last = value;
+  } else if (name != nullptr && isA<Cons>(*name)) {
+    s.explainer.defineShorthand(by);
+  }
   Event e = event(Kind::bind, s.depth, name, value, by);
   e.flag = hasValue ? 1 : 0;
+  if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
   record(e);
@@ -329,7 +363,10 @@ void lookedUp(const Symbol& name, Item* value) {
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   const std::size_t position = Environment::getInstance()->positionOf(name);  // from 1
-  if (value == nullptr) s.facts.missing = symbol;
+  if (value == nullptr) {
+    s.facts.missing = symbol;
+    s.facts.missingIn = s.facts.current;
+  }
   if (position != 0 && value != nullptr) {
     const Origin& origin = s.origins[position - 1];
     s.facts.recentlyFound[s.facts.lookups++ % Facts::foundKept] = Found{value, symbol, origin.by, origin.argument};
@@ -369,8 +406,27 @@ void applied(Item* result) {
   s.facts.inBuiltin = false;
   Event e = s.pendingApply;
   e.b = result;
-  if (e.flag == 0) s.explainer.unknownName(e.a, s.facts.builtinForm, result);
+  if (e.flag == 0) {
+    s.facts.unknownLists[s.facts.unknownCalls++ % Facts::listsKept] = {result, s.facts.builtinForm};
+    s.explainer.unknownName(e.a, s.facts.builtinForm, result, s.facts);
+  }
   record(e);
+}
+
+void calling(Item* procedure, Item* arguments) {
+  if (state == nullptr) return;
+  Facts& f = state->facts;
+  f.calling = procedure;
+  f.callingArguments = arguments;
+  f.callingForm = f.current;
+  f.lastCall = f.current;
+  f.lastProcedure = procedure;
+  f.lastArguments = arguments;
+}
+
+void bodyBegins() {
+  if (state == nullptr) return;
+  state->facts.calling = nullptr;
 }
 
 void outOfMemory() {
@@ -379,11 +435,12 @@ void outOfMemory() {
   state->capture.dropped = true;
 }
 
-void failing(std::string_view line) {
+void failing(Error kind, const Item* culprit) {
   if (state == nullptr) return;
   Facts& f = state->facts;
-  f.errorSize = std::min(line.size(), f.errorText.size());
-  std::copy_n(line.begin(), f.errorSize, f.errorText.begin());
+  f.failed = true;
+  f.error = kind;
+  f.culprit = culprit;
 }
 
 void finishing(int status) {
