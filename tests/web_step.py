@@ -10,12 +10,13 @@ million-call countdown recorded and stepped to its end; a recursion
 without end recorded to its error; each step of a 1 MB print and of an
 expression nested 100,000 deep shown within 50 ms.
 
-Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
+Usage: web_step.py SITE --chromium PATH --chromedriver PATH --interpreter PATH [--screenshot PNG]
 """
 
 import argparse
 import pathlib
 import sys
+import tempfile
 import time
 
 from selenium.common.exceptions import TimeoutException
@@ -24,6 +25,7 @@ from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.wait import WebDriverWait
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import harness  # noqa: E402
 import large  # noqa: E402
 import web  # noqa: E402
 
@@ -280,11 +282,82 @@ def check_endless(site, problems):
         problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
 
 
+LONG_LIST = "(quote (" + " ".join(map(str, range(50_000))) + "))\n"
+# Prints a list of 2 MB over and over, past the page's stop at 64 MiB.
+FLOOD = ("(begin (define l (quote (" + " ".join(["abcdefghijklmnopqrstuvwxyz"] * 80_000) + ")))"
+         " (define loop (lambda () (begin (print l) (loop)))) (loop))\n")
+
+
+def run_typed(site, program, seconds=60):
+    site.open()
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
+        "document.getElementById('status').textContent = '';"
+        "document.getElementById('run').click();", program)
+    WebDriverWait(site.driver, seconds, poll_frequency=0.05).until(
+        lambda _: site.text("status") or site.text("state").startswith(("The interpreter", "Stopped")))
+
+
+def downloaded(site, folder):
+    """Clicks the output's download and returns the file's bytes."""
+    site.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": folder})
+    for old in pathlib.Path(folder).iterdir():
+        old.unlink()
+    site.click("output-download")()
+    target = pathlib.Path(folder) / "output.txt"
+    for _ in range(200):
+        if target.exists() and not list(pathlib.Path(folder).glob("*.crdownload")):
+            return target.read_bytes()
+        time.sleep(0.1)
+    return None
+
+
+def check_long_output(site, interpreter, problems):
+    """A long output shows its beginning and its end, says what it left out,
+    and downloads whole."""
+    expected = harness.run([interpreter], LONG_LIST.encode(), 60).stdout
+    run_typed(site, LONG_LIST)
+    text = site.text("output")
+    if not text.endswith("49998 49999)\n") or not text.startswith(expected[:1000].decode()):
+        problems.append(f"a 50,000-element list: the pane shows {text[:60]!r} … {text[-60:]!r}")
+    left_out = site.driver.execute_script("return document.querySelector('#output .left-out').textContent")
+    shown = len(text.encode()) - len(left_out.encode())
+    if f"{len(expected) - shown:,} bytes left out" not in left_out:
+        problems.append(f"a 50,000-element list: shown {shown} of {len(expected)} bytes, the pane says {left_out!r}")
+    # The end is in view: the pane is scrolled to its bottom.
+    if site.driver.execute_script(
+            "const p = document.getElementById('output'); return p.scrollHeight - p.scrollTop - p.clientHeight") > 2:
+        problems.append("a 50,000-element list: the end of the output is not in view")
+    with tempfile.TemporaryDirectory() as folder:
+        got = downloaded(site, folder)
+        if got != expected:
+            problems.append(f"a 50,000-element list: the download holds {None if got is None else len(got)} bytes,"
+                            f" not the interpreter's {len(expected)}")
+        # Past the stop at 64 MiB the note says how much was written, and the
+        # download holds the first 64 MiB.
+        run_typed(site, FLOOD, seconds=120)
+        why = site.text("why")
+        written = float(why.split("the run wrote ")[1].split(" MiB")[0]) if "the run wrote " in why else 0
+        if site.text("state") != "Stopped after 64 MiB of output." or not 64 <= written < 66:
+            problems.append(f"past 64 MiB: {site.text('state')!r}, {why!r}")
+        got = downloaded(site, folder)
+        if got is None or len(got) != 64 << 20 or not got.startswith(harness.BANNER + b"In:   (begin (define l"):
+            problems.append(f"past 64 MiB the download holds {None if got is None else len(got)} bytes")
+    # Recording a run that prints without end stops at what a recording holds
+    # and opens what it has.
+    site.click("step")()
+    try:
+        WebDriverWait(site.driver, 120, poll_frequency=0.1).until(lambda _: "MiB of trace" in site.text("step-counter"))
+    except TimeoutException:
+        problems.append(f"recording a flood of output: {site.text('step-counter')!r} after 120 s")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
     parser.add_argument("--chromium", required=True)
     parser.add_argument("--chromedriver", required=True)
+    parser.add_argument("--interpreter", required=True, help="the native vellumark, to compare the output with")
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the dynamic example's Step view here")
     arguments = parser.parse_args()
     site = web.Site(arguments.site, arguments.chromium, arguments.chromedriver)
@@ -294,7 +367,8 @@ def main():
             site.driver.set_window_size(1280, 1500)
             site.driver.save_screenshot(str(arguments.screenshot))
 
-    web.drive(site, [lambda problems: check_hidden(site, problems),
+    web.drive(site, [lambda problems: check_long_output(site, arguments.interpreter, problems),
+                     lambda problems: check_hidden(site, problems),
                      lambda problems: check_navigation(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_explained(site, problems),

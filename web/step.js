@@ -40,6 +40,10 @@ export function stepView(source, onStep, onRecording) {
   const outputShown = 8192;
   const programAround = 2048;
   const textShown = 2048;
+  // A recording holds at most this much of the trace; past it, it stops and
+  // keeps what it holds, as Stop does. A run that prints hundreds of
+  // megabytes would otherwise make a text larger than a string can be.
+  const traceLimit = 64 << 20;
 
   let recording = new Recording([]);
   let events = [];
@@ -49,7 +53,8 @@ export function stepView(source, onStep, onRecording) {
   let recorder = null;
   let recordedText = '';
   let chunks = [];
-  let stoppedEarly = false;
+  let recordedBytes = 0;
+  let stoppedEarly = '';
 
   function cut(text) {
     if (text.length <= textShown) return text;
@@ -158,7 +163,7 @@ export function stepView(source, onStep, onRecording) {
 
   function clear() {
     events = [];
-    stoppedEarly = false;
+    stoppedEarly = '';
     recording = new Recording([]);
     enable(false);
     for (const pane of [said, currentForm, programPane, bindingsPane, waitingPane, outputPane]) pane.replaceChildren();
@@ -173,7 +178,7 @@ export function stepView(source, onStep, onRecording) {
     said.textContent = cut(words);
     currentForm.textContent = cut(form);
     counter.textContent = `step ${current + 1} of ${events.length}${state.gap ? ' (after events left out)' : ''}` +
-      (stoppedEarly ? ', the recording stopped before the run ended' : '');
+      (stoppedEarly ? `, the recording stopped before the run ended${stoppedEarly === true ? '' : stoppedEarly}` : '');
     slider.value = String(current);
     previousButton.disabled = firstButton.disabled = current === 0;
     nextButton.disabled = lastButton.disabled = current === events.length - 1;
@@ -254,14 +259,24 @@ export function stepView(source, onStep, onRecording) {
 
   // Stops a recording under way (Stop, Escape, or Step again) and opens what
   // it holds, to its last whole event, at that event. Whether one was under way.
-  function stop() {
+  function stop(why = '') {
     if (!recorder) return false;
     stopRecording('');
     const text = recordedSoFar();
-    stoppedEarly = true;
-    opened(text.slice(0, text.lastIndexOf('\n') + 1), Infinity);
-    if (events.length === 0) counter.textContent = 'The recording was stopped before its first step.';
+    stoppedEarly = why || true;
+    open(text.slice(0, text.lastIndexOf('\n') + 1), Infinity);
+    if (events.length === 0 && counter.textContent === '') counter.textContent = 'The recording was stopped before its first step.';
     return true;
+  }
+
+  // Opens a recording, or says why it could not be.
+  function open(text, at) {
+    try {
+      opened(text, at);
+    } catch (error) {
+      clear();
+      counter.textContent = `The recording could not be opened: ${error.message}`;
+    }
   }
 
   function record(at = null) {
@@ -270,15 +285,20 @@ export function stepView(source, onStep, onRecording) {
     program = new TextEncoder().encode(recordedText);
     clear();
     chunks = [];
+    recordedBytes = 0;
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
     view.hidden = false;
     onRecording(true);
     recorder = startRun(program, {
-      output: ({bytes}) => chunks.push(bytes),
+      output({bytes}) {
+        chunks.push(bytes);
+        recordedBytes += bytes.length;
+        if (recordedBytes > traceLimit) stop(` (at ${traceLimit >> 20} MiB of trace, all a recording holds)`);
+      },
       exit() {
         stopRecording('');
-        opened(recordedSoFar(), at);
+        open(recordedSoFar(), at);
       },
       crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
     }, {traced: true});
