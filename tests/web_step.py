@@ -20,6 +20,7 @@ import tempfile
 import time
 
 from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.wait import WebDriverWait
@@ -146,17 +147,23 @@ def check_navigation(site, problems):
         problems.append(f"after Close the share link is {share!r}")
 
 
-def check_dynamic(site, problems):
+def reach_lookup(site, problems):
+    """Records the dynamic example and steps to the lookup of x giving local;
+    whether it got there."""
     if record(site, (web.EXAMPLES / "dynamic.scm").read_text()) is None:
         problems.append("dynamic: the Step view did not open")
-        return
+        return False
     next_button = site.driver.find_element(By.ID, "step-next")
     for _ in range(200):
         if site.text("step-event") == "Look up x: local":
-            break
+            return True
         next_button.click()
-    else:
-        problems.append(f"dynamic: never reached the lookup of x giving local ({site.text('step-event')!r})")
+    problems.append(f"dynamic: never reached the lookup of x giving local ({site.text('step-event')!r})")
+    return False
+
+
+def check_dynamic(site, problems):
+    if not reach_lookup(site, problems):
         return
     rows = site.driver.execute_script(
         "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => [r.textContent, r.className])")
@@ -352,6 +359,60 @@ def check_long_output(site, interpreter, problems):
         problems.append(f"recording a flood of output: {site.text('step-counter')!r} after 120 s")
 
 
+AXE = pathlib.Path(__file__).resolve().parent.parent / "web" / "node_modules" / "axe-core" / "axe.min.js"
+
+# Tabs through the page from its start and tells, for each element reached,
+# its id (or tag) and whether it shows an outline or a ring while focused.
+TAB_WALK = """
+const focused = document.activeElement;
+const style = getComputedStyle(focused);
+const ring = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2 || style.boxShadow !== 'none';
+return [focused.id || focused.tagName.toLowerCase(), ring];
+"""
+
+
+def check_accessible(site, problems):
+    """axe-core finds nothing serious or critical with the Step view open at a
+    lookup, at 1280 and 390 px; every control of the page and the Step view is
+    reached by Tab and shows where the keyboard is."""
+    for width in (1280, 390):
+        site.driver.set_window_size(width, 900)
+        if not reach_lookup(site, problems):
+            return
+        site.driver.execute_script(AXE.read_text())
+        passed, found = site.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1];"
+            "axe.run(document).then("
+            "  (r) => done([r.passes.length, r.violations.filter((v) => ['serious', 'critical'].includes(v.impact))"
+            "    .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(' ')).slice(0, 5).join(', ')}`)]),"
+            "  (e) => done([0, [`axe failed: ${e}`]]))")
+        print(f"axe at {width} px: {passed} rules passed, {len(found)} serious or critical violations")
+        if passed < 10:
+            problems.append(f"axe at {width} px: only {passed} rules passed")
+        for violation in found:
+            problems.append(f"axe at {width} px: {violation}")
+        # Tab from the start of the page; in the editor, Escape then Tab leaves it.
+        site.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0)")
+        reached = {}
+        for _ in range(100):
+            ActionChains(site.driver).send_keys(Keys.TAB).perform()
+            name, ring = site.driver.execute_script(TAB_WALK)
+            if name == "program":
+                ActionChains(site.driver).send_keys(Keys.ESCAPE).perform()
+            elif name != "body":
+                reached[name] = reached.get(name, True) and ring
+        controls = site.driver.execute_script(
+            "return [...document.querySelectorAll('button, input, select, a[href], [tabindex=\"0\"]')]"
+            ".filter((e) => e.offsetParent && !e.disabled && !e.closest('#reference')).map((e) => e.id || e.tagName)")
+        missing = [name for name in controls if name not in reached]
+        if missing:
+            problems.append(f"at {width} px, Tab never reaches {missing}")
+        unringed = [name for name, ring in reached.items() if name and not ring]
+        if unringed:
+            problems.append(f"at {width} px, no visible focus on {unringed}")
+    site.driver.set_window_size(1280, 860)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
@@ -371,6 +432,7 @@ def main():
                      lambda problems: check_hidden(site, problems),
                      lambda problems: check_navigation(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
+                     lambda problems: check_accessible(site, problems),
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),
