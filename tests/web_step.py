@@ -167,16 +167,17 @@ def check_dynamic(site, problems):
         return
     rows = site.driver.execute_script(
         "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => [r.textContent, r.className])")
-    if not rows or rows[0] != ["x ↦ local", "found"]:
-        problems.append(f"dynamic: the newest binding is not x ↦ local, marked found: {rows[:2]}")
-    if ["x ↦ global", "shadowed"] not in rows:
-        problems.append(f"dynamic: the older x is not dimmed: {rows}")
-    # Found and hidden are said in words too, not by colour alone.
-    words = site.driver.execute_script(
-        "return ['found', 'shadowed'].map((kind) => getComputedStyle("
-        "document.querySelector(`#bindings li.${kind}`), '::after').content)")
-    if "found" not in words[0] or "hidden" not in words[1]:
-        problems.append(f"dynamic: found and hidden are not said in words: {words}")
+    # Found and hidden are said in words, not by colour alone, with who made each.
+    if not rows or rows[0] != ["x ↦ local — found, made by (call-with-x local)", "found"]:
+        problems.append(f"dynamic: the newest binding is not x ↦ local, found, made by the call: {rows[:2]}")
+    if ["x ↦ global — hidden by a newer one, made by (define x (quote global))", "shadowed"] not in rows:
+        problems.append(f"dynamic: the older x is not said hidden, made by its define: {rows}")
+    # The program marks the x being looked up, the body of show, not the call (show).
+    marked = site.driver.execute_script(
+        "const m = document.querySelector('#step-program mark');"
+        "return [m.previousSibling.textContent.slice(-11), m.textContent]")
+    if marked != ["(lambda () ", "x"]:
+        problems.append(f"dynamic: at the lookup of x the program marks {marked}")
     if site.text("current-form") != "x":
         problems.append(f"dynamic: the current form is {site.text('current-form')!r}, not x")
     if "(list " not in site.text("waiting"):
@@ -189,6 +190,27 @@ def check_dynamic(site, problems):
     site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
     if panels(site) != before:
         problems.append("dynamic: Previous then the right arrow does not show the same panels again")
+
+
+CALLS = ("(begin (define n 3) (define pair (lambda (a b) (list a b)))"
+         " (define loop (lambda () (cond ((< n 1) (pair n n)) (else (begin (define n (- n 1)) (loop)))))) (loop))\n")
+
+
+def check_calls(site, problems):
+    """Bindings are grouped by the call that made them: the defines of n in
+    three calls of loop are three groups, the two parameters of one call one."""
+    record(site, CALLS)
+    site.click("step-first")()
+    for _ in range(300):
+        if site.text("step-event").startswith("Bind b to n"):
+            break
+        site.click("step-next")()
+    groups = site.driver.execute_script(
+        "return [...document.querySelectorAll('#bindings li.group')].map((g) => [g.querySelector('.by').textContent,"
+        " g.querySelectorAll('li').length])")
+    expected = [["by (pair n n)", 2]] + [["by (define n (- n 1))", 1]] * 3
+    if groups[:4] != expected[:4]:
+        problems.append(f"calls: the bindings are grouped as {groups}")
 
 
 def check_explained(site, problems):
@@ -433,6 +455,7 @@ def main():
                      lambda problems: check_navigation(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_accessible(site, problems),
+                     lambda problems: check_calls(site, problems),
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),

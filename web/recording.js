@@ -44,7 +44,7 @@ export function endOf(list, count) {
 }
 
 function emptyState() {
-  return {bindings: null, waiting: null, output: null, found: null, place: null, gap: false};
+  return {bindings: null, waiting: null, output: null, found: null, place: null, gap: false, call: null, callee: null};
 }
 
 // The forms waiting have ever deeper depths from the oldest to the newest, so
@@ -54,9 +54,15 @@ function popDeeper(waiting, depth) {
   return waiting;
 }
 
-// One event's change to the state.
-function advance(state, event) {
+// One event's change to the state; `index` is the event's. `lambdas` gives
+// the place of each procedure's text where it was evaluated.
+function advance(state, event, index, lambdas) {
   state.found = null;
+  // One call binds its parameters in a row: the bindings a run of binds by
+  // the same form makes are one group, and the next run, even by the same
+  // form's text in another call, is another.
+  const call = state.call;
+  state.call = null;
   switch (event.event) {
     case 'eval':
       state.waiting = popDeeper(state.waiting, event.depth);
@@ -69,7 +75,9 @@ function advance(state, event) {
       state.waiting = popDeeper(state.waiting, event.depth - 1);
       break;
     case 'bind':
-      state.bindings = push(state.bindings, {name: event.name, value: event.value, by: event.by, position: event.binding});
+      state.call = call && call.by === event.by ? call : {by: event.by, group: index};
+      state.bindings = push(state.bindings, {name: event.name, value: event.value, by: event.by, position: event.binding,
+        group: state.call.group});
       if (event.at) state.place = event.at;
       break;
     case 'unbind':
@@ -77,6 +85,9 @@ function advance(state, event) {
       break;
     case 'lookup':
       state.found = event.binding;
+      // A procedure looked up to be called: its body is what is evaluated
+      // next, where a name alone has no place of its own in the trace.
+      if (lambdas.has(event.value)) state.callee = lambdas.get(event.value);
       break;
     case 'cond':
     case 'explanation':
@@ -97,10 +108,14 @@ export class Recording {
   constructor(events) {
     this.events = events;
     this.checkpoints = [];
+    this.lambdas = new Map();
+    for (const event of events) {
+      if (event.event === 'eval' && event.at && event.form.startsWith('(lambda ')) this.lambdas.set(event.form, event.at);
+    }
     const state = emptyState();
     for (let i = 0; i < events.length; ++i) {
       if (i % checkpointEvery === 0) this.checkpoints.push({...state});
-      advance(state, events[i]);
+      advance(state, events[i], i, this.lambdas);
     }
   }
 
@@ -112,7 +127,7 @@ export class Recording {
   stateAt(index) {
     const checkpoint = Math.floor(index / checkpointEvery);
     const state = {...this.checkpoints[checkpoint]};
-    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, this.events[i]);
+    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, this.events[i], i, this.lambdas);
     return state;
   }
 }

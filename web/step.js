@@ -30,6 +30,8 @@ export function stepView(source, onStep, onRecording) {
   const waitingPane = $('waiting');
   const outputPane = $('step-output');
   const explanationPane = $('explanation');
+  // Panels that scroll are reached by the keyboard too.
+  for (const pane of [programPane, bindingsPane, waitingPane, outputPane]) pane.tabIndex = 0;
 
   // Each panel shows a bounded window, so that one step takes the same time
   // whatever the program: the program around the current form, the newest
@@ -103,6 +105,49 @@ export function stepView(source, onStep, onRecording) {
     mark.scrollIntoView({block: 'nearest'});
   }
 
+  // Where `name` occurs as a whole token in the stretch `place`, after the
+  // parameter list when the stretch is a procedure; or null.
+  function nameIn(place, name, inBody) {
+    if (!place) return null;
+    const offset = (line, column) =>
+      Math.min(program.length, (lineStarts[line - 1] ?? program.length) + column - 1);
+    const start = offset(place[0], place[1]);
+    const end = offset(place[2], place[3]) + 1;
+    // A name is looked up near the start of its form: the search is bounded,
+    // as every panel is.
+    const text = program.subarray(start, Math.min(end, start + programAround));
+    const bytes = new TextEncoder().encode(name);
+    const delimiter = (byte) => byte === undefined || ' \t\r\n()\''.includes(String.fromCharCode(byte));
+    let from = 0;
+    if (inBody) {
+      // (lambda (parameters) body): past the parameter list's closing bracket.
+      const open = text.indexOf(40, 1);
+      from = open < 0 ? 0 : text.indexOf(41, open) + 1;
+    }
+    for (let at = from; at + bytes.length <= text.length; ++at) {
+      if (bytes.every((byte, i) => text[at + i] === byte) && delimiter(text[at - 1]) && delimiter(text[at + bytes.length])) {
+        const where = (position) => {
+          let low = 1;
+          let high = lineStarts.length;
+          while (low < high) {
+            const middle = (low + high + 1) >> 1;
+            if (lineStarts[middle - 1] <= position) low = middle;
+            else high = middle - 1;
+          }
+          return [low, position - lineStarts[low - 1] + 1];
+        };
+        return [...where(start + at), ...where(start + at + bytes.length - 1)];
+      }
+    }
+    return null;
+  }
+
+  // What a lookup evaluates is the name itself: in the form at hand, or, when
+  // the name alone is a procedure's body, in that body.
+  function lookupPlace(state, name) {
+    return nameIn(state.place, name, false) ?? nameIn(state.callee, name, true) ?? state.place;
+  }
+
   function item(text, className) {
     const entry = document.createElement('li');
     entry.append(text);
@@ -112,15 +157,16 @@ export function stepView(source, onStep, onRecording) {
 
   // Newest first, each call's bindings together under the call that made
   // them; a binding hidden by a newer one of its name is dimmed, the one a
-  // lookup just found is marked.
-  function showBindings(state) {
+  // lookup just found is marked. Both say so in words, and at a lookup, the
+  // bindings of the name looked up say who made each.
+  function showBindings(state, lookedUp) {
     bindingsPane.replaceChildren();
     const seen = new Set();
     let group = null;
-    let groupBy = null;
+    let groupOf = null;
     for (const binding of newest(state.bindings, bindingsShown)) {
-      if (!group || binding.by !== groupBy) {
-        groupBy = binding.by;
+      if (!group || binding.group !== groupOf) {
+        groupOf = binding.group;
         const caption = document.createElement('span');
         caption.className = 'by';
         caption.append(`by ${binding.by}`);
@@ -130,10 +176,20 @@ export function stepView(source, onStep, onRecording) {
         bindingsPane.append(entry);
       }
       const classes = [];
-      if (seen.has(binding.name)) classes.push('shadowed');
-      if (binding.position === state.found) classes.push('found');
+      const hidden = seen.has(binding.name);
+      const found = binding.position === state.found;
+      if (hidden) classes.push('shadowed');
+      if (found) classes.push('found');
       seen.add(binding.name);
-      group.append(item(cut(`${binding.name} ↦ ${binding.value}`), classes.join(' ')));
+      const row = item(cut(`${binding.name} ↦ ${binding.value}`), classes.join(' '));
+      if (found || hidden) {
+        const words = document.createElement('span');
+        words.className = 'said';
+        words.append(found ? ' — found' : ' — hidden by a newer one');
+        if (binding.name === lookedUp) words.append(`, made by ${cut(binding.by)}`);
+        row.append(words);
+      }
+      group.append(row);
     }
     more(bindingsPane, lengthOf(state.bindings), bindingsShown, 'older binding');
   }
@@ -184,8 +240,9 @@ export function stepView(source, onStep, onRecording) {
     nextButton.disabled = lastButton.disabled = current === events.length - 1;
     number.value = String(current + 1);
     onStep(current + 1, recordedText);
-    showProgram(state.place);
-    showBindings(state);
+    const event = events[current];
+    showProgram(event.event === 'lookup' ? lookupPlace(state, event.name) : state.place);
+    showBindings(state, event.event === 'lookup' ? event.name : null);
     showWaiting(state);
     showOutput(state);
   }
