@@ -66,7 +66,8 @@ def check_hidden(site, problems):
     site.click("step")()
     if not shown(site, "step-view"):
         problems.append("Step does not show the Step view")
-    controls = ("step-first", "step-previous", "step-next", "step-last", "step-slider", "step-number")
+    controls = ("step-first", "step-previous", "step-next", "step-last", "step-slider", "step-number",
+                "step-previous-call", "step-next-call", "step-next-lookup")
     enabled = [name for name in controls if site.driver.find_element(By.ID, name).is_enabled()]
     if enabled or site.text("step-counter") != "Recording the run…":
         problems.append(f"while recording {enabled} are enabled ({site.text('step-counter')!r})")
@@ -74,7 +75,8 @@ def check_hidden(site, problems):
     # drive() fails on any error on the console).
     site.driver.execute_script(
         "for (const id of arguments[0]) document.getElementById(id).removeAttribute('disabled');"
-        "for (const id of ['step-first', 'step-previous', 'step-next', 'step-last']) document.getElementById(id).click();"
+        "for (const id of ['step-first', 'step-previous', 'step-next', 'step-last', 'step-previous-call',"
+        " 'step-next-call', 'step-next-lookup']) document.getElementById(id).click();"
         "document.getElementById('step-slider').dispatchEvent(new Event('input'))", list(controls))
     site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
     if site.text("step-counter") != "Recording the run…" or site.text("step-event"):
@@ -211,6 +213,41 @@ def check_calls(site, problems):
     expected = [["by (pair n n)", 2]] + [["by (define n (- n 1))", 1]] * 3
     if groups[:4] != expected[:4]:
         problems.append(f"calls: the bindings are grouped as {groups}")
+
+
+def check_jumps(site, problems):
+    """Next and previous call of the procedure at hand, and the next lookup
+    of the name under the editor's cursor, by button and by key."""
+    record(site, CALLS)
+    site.click("step-first")()
+    reached = []
+    for _ in range(10):
+        if not site.driver.find_element(By.ID, "step-next-call").is_enabled():
+            break
+        site.click("step-next-call")()
+        reached.append((step_number(site), site.text("step-event")))
+    # n = 3, 2, 1, 0: four calls of loop.
+    if len(reached) != 4 or not all(said.startswith("Look up loop: (lambda () (cond") for _, said in reached) \
+            or sorted(reached) != reached or site.text("step-next-call") != "Next call of loop ▶":
+        problems.append(f"Next call: {reached}, {site.text('step-next-call')!r}")
+    elif reached:
+        site.driver.find_element(By.TAG_NAME, "body").send_keys("p")
+        if step_number(site) != reached[-2][0]:
+            problems.append(f"the key p from the last call of loop went to step {step_number(site)}, not {reached[-2][0]}")
+    # The editor's cursor on the n of (< n 1): the lookups of n, in order.
+    site.driver.execute_script(
+        "const at = playgroundEditor.state.doc.toString().indexOf('(< n') + 3;"
+        "playgroundEditor.dispatch({selection: {anchor: at}})")
+    site.click("step-first")()
+    looked = []
+    for _ in range(3):
+        site.click("step-next-lookup")()
+        looked.append((step_number(site), site.text("step-event")))
+    site.driver.find_element(By.TAG_NAME, "body").send_keys("l")
+    looked.append((step_number(site), site.text("step-event")))
+    if [said for _, said in looked] != ["Look up n: 3", "Look up n: 3", "Look up n: 2", "Look up n: 2"] \
+            or sorted({step for step, _ in looked}) != [step for step, _ in looked]:
+        problems.append(f"Next lookup of n: {looked}")
 
 
 def check_explained(site, problems):
@@ -456,6 +493,7 @@ def main():
                      lambda problems: check_dynamic(site, problems), screenshot,
                      lambda problems: check_accessible(site, problems),
                      lambda problems: check_calls(site, problems),
+                     lambda problems: check_jumps(site, problems),
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),

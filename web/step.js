@@ -9,10 +9,11 @@ import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
 // Connects the Step view's elements; `source()` is the text Run would run.
 // onStep(step, text) follows the step shown (from 1) and the program text it
 // is a step of, or null when the view is closed; onRecording(active) follows
-// whether a recording is under way. Returns {record(at), stop(), recording()}:
+// whether a recording is under way; cursor() is the editor's text and the
+// offset of its cursor, whose name "Next lookup" looks for. Returns {record(at), stop(), recording()}:
 // record() records `source()` and opens the view at step index `at`, or where
 // it opens by itself: at the error of a failed run, else at the first form.
-export function stepView(source, onStep, onRecording) {
+export function stepView(source, onStep, onRecording, cursor) {
   const $ = (id) => document.getElementById(id);
   const stepButton = $('step');
   const view = $('step-view');
@@ -30,6 +31,29 @@ export function stepView(source, onStep, onRecording) {
   const waitingPane = $('waiting');
   const outputPane = $('step-output');
   const explanationPane = $('explanation');
+  // Moving by meaning: to the previous or next call of the procedure at hand,
+  // and to the next lookup of the name under the editor's cursor. Made here,
+  // a second row of the view's controls.
+  const jumps = document.createElement('div');
+  jumps.className = 'bar';
+  const button = (id, text, title) => {
+    const made = document.createElement('button');
+    made.type = 'button';
+    made.id = id;
+    made.textContent = text;
+    made.title = title;
+    made.disabled = true;
+    return made;
+  };
+  const previousCall = button('step-previous-call', '◀ Previous call', 'P');
+  const nextCall = button('step-next-call', 'Next call ▶', 'N');
+  const nextLookup = button('step-next-lookup', 'Next lookup of the name under the cursor', 'L');
+  const jumped = document.createElement('span');
+  jumped.id = 'step-jumped';
+  jumped.setAttribute('role', 'status');
+  jumps.append(previousCall, nextCall, nextLookup, jumped);
+  view.querySelector('.bar').after(jumps);
+
   // Panels that scroll are reached by the keyboard too.
   for (const pane of [programPane, bindingsPane, waitingPane, outputPane]) pane.tabIndex = 0;
 
@@ -57,6 +81,10 @@ export function stepView(source, onStep, onRecording) {
   let chunks = [];
   let recordedBytes = 0;
   let stoppedEarly = '';
+  // The steps that call a procedure, in order, and each one's procedure.
+  let calls = [];
+  let callNames = [];
+  let callsOf = new Map();
 
   function cut(text) {
     if (text.length <= textShown) return text;
@@ -214,7 +242,8 @@ export function stepView(source, onStep, onRecording) {
   // Moving through a recording needs one; while none is open, or one is
   // being made, the controls are off.
   function enable(on) {
-    for (const control of [firstButton, previousButton, nextButton, lastButton, slider, number]) control.disabled = !on;
+    for (const control of [firstButton, previousButton, nextButton, lastButton, slider, number, previousCall, nextCall,
+      nextLookup]) control.disabled = !on;
   }
 
   function clear() {
@@ -239,12 +268,105 @@ export function stepView(source, onStep, onRecording) {
     previousButton.disabled = firstButton.disabled = current === 0;
     nextButton.disabled = lastButton.disabled = current === events.length - 1;
     number.value = String(current + 1);
+    showCalls();
     onStep(current + 1, recordedText);
     const event = events[current];
     showProgram(event.event === 'lookup' ? lookupPlace(state, event.name) : state.place);
     showBindings(state, event.event === 'lookup' ? event.name : null);
     showWaiting(state);
     showOutput(state);
+  }
+
+  // The last of the sorted `list` below `index`, or the first above it.
+  function before(list, index) {
+    let low = 0;
+    let high = list.length;
+    while (low < high) {
+      const middle = (low + high) >> 1;
+      if (list[middle] < index) low = middle + 1;
+      else high = middle;
+    }
+    return low - 1;
+  }
+
+  function after(list, index) {
+    return before(list, index + 1) + 1;
+  }
+
+  // The procedure at hand is the one whose call is the newest at or before
+  // the step (or the first called); the buttons name it.
+  function procedureAt(index) {
+    if (calls.length === 0) return null;
+    return callNames[Math.max(0, after(calls, index) - 1)];
+  }
+
+  function showCalls() {
+    const name = procedureAt(current);
+    const own = name === null ? [] : callsOf.get(name);
+    const earlier = before(own, current);
+    const later = after(own, current);
+    previousCall.disabled = earlier < 0;
+    nextCall.disabled = later >= own.length;
+    previousCall.textContent = name === null ? '◀ Previous call' : `◀ Previous call of ${cut(name)}`;
+    nextCall.textContent = name === null ? 'Next call ▶' : `Next call of ${cut(name)} ▶`;
+    jumped.textContent = '';
+  }
+
+  function toCall(forward) {
+    if (events.length === 0) return;
+    const name = procedureAt(current);
+    if (name === null) return;
+    const own = callsOf.get(name);
+    const to = forward ? own[after(own, current)] : own[before(own, current)];
+    if (to !== undefined) show(to);
+  }
+
+  // A name is what lies between brackets, spaces and quotes.
+  function nameAtCursor() {
+    if (!cursor) return '';
+    const {text, at} = cursor();
+    const delimiter = /[\s()']/;
+    let from = at;
+    let to = at;
+    while (from > 0 && !delimiter.test(text[from - 1])) --from;
+    while (to < text.length && !delimiter.test(text[to])) ++to;
+    return text.slice(from, to);
+  }
+
+  function toLookup() {
+    if (events.length === 0) return;
+    const name = nameAtCursor() || (events[current].event === 'lookup' ? events[current].name : '');
+    if (!name) {
+      jumped.textContent = 'Put the editor\'s cursor on a name first.';
+      return;
+    }
+    for (let i = current + 1; i < events.length; ++i) {
+      if (events[i].event === 'lookup' && events[i].name === name) {
+        show(i);
+        jumped.textContent = `The next lookup of ${cut(name)}.`;
+        return;
+      }
+    }
+    jumped.textContent = `No later lookup of ${cut(name)}.`;
+  }
+
+  // The steps that call a procedure: a name looked up as the head of the
+  // form just evaluated (a procedure of the program's), or a built-in applied.
+  function findCalls() {
+    calls = [];
+    callNames = [];
+    callsOf = new Map();
+    events.forEach((event, index) => {
+      const previous = events[index - 1];
+      const called = event.event === 'apply' ||
+        event.event === 'lookup' && previous && previous.event === 'eval' &&
+        (previous.form.startsWith(`(${event.name} `) || previous.form === `(${event.name})`);
+      if (!called) return;
+      calls.push(index);
+      callNames.push(event.name);
+      if (!callsOf.has(event.name)) callsOf.set(event.name, []);
+      callsOf.get(event.name).push(index);
+    });
   }
 
   // The error and its explanation, or the notes of a run that ended well,
@@ -282,6 +404,7 @@ export function stepView(source, onStep, onRecording) {
       return event;
     });
     recording = new Recording(events);
+    findCalls();
     lineStarts = [0];
     for (let at = program.indexOf(10); at >= 0; at = program.indexOf(10, at + 1)) lineStarts.push(at + 1);
     if (events.length === 0) {
@@ -371,6 +494,9 @@ export function stepView(source, onStep, onRecording) {
   number.addEventListener('change', () => {
     if (Number.isInteger(number.valueAsNumber)) show(number.valueAsNumber - 1);
   });
+  previousCall.addEventListener('click', () => toCall(false));
+  nextCall.addEventListener('click', () => toCall(true));
+  nextLookup.addEventListener('click', toLookup);
   slider.addEventListener('input', () => show(Number(slider.value)));
   $('step-close').addEventListener('click', () => {
     stopRecording('');
@@ -385,6 +511,10 @@ export function stepView(source, onStep, onRecording) {
     else if (event.key === 'ArrowLeft') show(current - 1);
     else if (event.key === 'Home') show(0);
     else if (event.key === 'End') show(events.length - 1);
+    else if (event.ctrlKey || event.metaKey || event.altKey) return;
+    else if (event.key === 'n') toCall(true);
+    else if (event.key === 'p') toCall(false);
+    else if (event.key === 'l') toLookup();
     else return;
     event.preventDefault();
   });
