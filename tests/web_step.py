@@ -336,6 +336,12 @@ def check_countdown(site, problems):
         "const s = document.getElementById('step-slider'); s.value = s.max; s.dispatchEvent(new Event('input'))")
     if site.text("step-event") != "The run ends with status 0" or "Out:  0" not in site.text("step-output"):
         problems.append(f"countdown: the last step is {site.text('step-event')!r}")
+    # Past the events left out, the panels show the true stacks, rebuilt from
+    # the trace's snapshot: the newest binding is the last n defined.
+    rows = site.driver.execute_script(
+        "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => r.textContent)")
+    if not rows or rows[0] != "n ↦ 0" or "older bindings more" not in site.text("bindings"):
+        problems.append(f"countdown: at the last step the bindings are {rows[:3]}, {site.text('bindings')[-60:]!r}")
     total = int(site.text("step-counter").split(" of ")[1].split()[0])
     if not 110_000 < total < 110_100:
         problems.append(f"countdown: {total} steps kept, not the first 100,000 and last 10,000 events and a few more")

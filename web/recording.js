@@ -21,7 +21,7 @@ function push(older, entry) {
 // At most `count` entries of `list`, newest first.
 export function newest(list, count) {
   const entries = [];
-  for (let node = list; node && entries.length < count; node = node.older) entries.push(node.entry);
+  for (let node = list; node && !node.leftOut && entries.length < count; node = node.older) entries.push(node.entry);
   return entries;
 }
 
@@ -54,6 +54,26 @@ function popDeeper(waiting, depth) {
   return waiting;
 }
 
+// The entries a snapshot leaves out, oldest of a list: only counted. Waiting
+// forms left out are shallower than those it tells, and go together.
+function leftOut(length, depth) {
+  return length > 0 ? {entry: {depth}, older: null, length, leftOut: true} : null;
+}
+
+// The stacks as a snapshot after left-out events tells them, newest first.
+function fromSnapshot(state, event, index) {
+  state.bindings = leftOut(event.bindingsLeftOut, 0);
+  event.bindings.slice().reverse().forEach((binding, i) => {
+    state.bindings = push(state.bindings, {name: binding.name, value: binding.value, by: binding.by,
+      position: binding.binding, group: `${index}.${i}`});
+  });
+  const oldest = event.waiting.length ? event.waiting[event.waiting.length - 1].depth : Infinity;
+  state.waiting = leftOut(event.waitingLeftOut, oldest - 1);
+  for (const waiting of event.waiting.slice().reverse()) {
+    state.waiting = push(state.waiting, {depth: waiting.depth, form: waiting.form});
+  }
+}
+
 // One event's change to the state; `index` is the event's. `lambdas` gives
 // the place of each procedure's text where it was evaluated.
 function advance(state, event, index, lambdas) {
@@ -81,7 +101,10 @@ function advance(state, event, index, lambdas) {
       if (event.at) state.place = event.at;
       break;
     case 'unbind':
-      for (let i = 0; i < event.count && state.bindings; ++i) state.bindings = state.bindings.older;
+      for (let i = 0; i < event.count && state.bindings; ++i) {
+        const node = state.bindings;
+        state.bindings = node.leftOut ? leftOut(node.length - 1, 0) : node.older;
+      }
       break;
     case 'lookup':
       state.found = event.binding;
@@ -100,6 +123,9 @@ function advance(state, event, index, lambdas) {
     }
     case 'skipped':
       state.gap = true;
+      break;
+    case 'snapshot':
+      fromSnapshot(state, event, index);
       break;
   }
 }
@@ -151,7 +177,10 @@ export function describe(event) {
       return [`Apply ${event.builtin ? 'the built-in' : 'the name, no built-in,'} ${event.name}: ${event.result}`, form];
     }
     case 'output': return ['The program writes', event.text];
-    case 'skipped': return [`${event.count} events left out here; the panels show only what the later events say`, ''];
+    case 'skipped': return [`${event.count} events left out here`, ''];
+    case 'snapshot':
+      return [`After the events left out: ${event.bindings.length + event.bindingsLeftOut} bindings and ` +
+        `${event.waiting.length + event.waitingLeftOut} forms waiting, as they stand here`, ''];
     case 'error': return [event.line, event.line];
     case 'explanation':
     case 'note': return [event.text, event.form || ''];
