@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""Drives the playground's Step view in headless Chromium (see web.py for the
-site and the browser): hidden until Step, hidden again by Close, no control
-acting on an empty recording, Escape and Stop stopping a recording and keeping
-what it holds; a failed run opened at its error, First, Last,
-the step number typed, and the step in the share link; the dynamic example's binding stack at the lookup of x
-inside the call with local, and the same panels again after Previous and Next;
+"""Drives the playground's Run pane and Step view in headless Chromium (see
+web.py for the site and the browser): a long output shown by its beginning and
+its end, downloaded whole and compared with the native interpreter's bytes,
+stopped at 64 MiB with the true amount, and a recording of a flood stopped at
+64 MiB of trace; the Step view hidden until Step, hidden again by Close, no
+control acting on an empty recording, Escape and Stop stopping a recording and
+keeping what it holds; a failed run opened at its error, First, Last, the step
+number typed, and the step in the share link; the dynamic example's binding
+stack at the lookup of x inside the call with local (found and hidden in
+words, who made each, the x marked in show's body), and the same panels again
+after Previous and Next; axe-core and Tab at 1280 and 390 px; bindings grouped
+by call; next and previous call, next lookup of the name under the cursor;
 the explanation of the textbook factorial; the note on a misspelt name; the
-million-call countdown recorded and stepped to its end; a recursion
-without end recorded to its error; each step of a 1 MB print and of an
-expression nested 100,000 deep shown within 50 ms.
+million-call countdown recorded and stepped to its end, its true stack after
+the events left out; a recursion without end recorded to its error; each step
+of a 1 MB print and of an expression nested 100,000 deep shown within 50 ms.
 
 Usage: web_step.py SITE --chromium PATH --chromedriver PATH --interpreter PATH [--screenshot PNG]
 """
