@@ -47,8 +47,13 @@
 namespace trace {
 namespace {
 
-constexpr std::size_t headEvents = 100'000;
-constexpr std::size_t tailEvents = 10'000;
+// The events written as they come and kept at the end; --keep=HEAD,TAIL sets
+// others, so that a test can show a gap in a short trace.
+std::size_t headEvents = 100'000;
+std::size_t tailEvents = 10'000;
+// After a gap, a snapshot tells the binding stack and the forms waiting as
+// they stood where the tail begins, at most this many of each, newest first.
+constexpr std::size_t shadowKept = 64;
 constexpr std::size_t tailOutputBytes = std::size_t{1} << 20;
 // Places are remembered for this many forms and elements; a larger program
 // still runs, and its later forms are reported without a place.
@@ -123,8 +128,16 @@ struct State {
   std::unordered_set<Item*> namesSeen;
   // The argument each parameter name was last bound to by a call.
   std::unordered_map<Item*, Item*> lastArgument;
-  ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
-  Event pendingApply{};                     // taken once its result is known
+  ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
+  Event pendingApply{};          // taken once its result is known
+  // The binding stack and the waiting forms after the last event written in
+  // the head or left out of the tail: a count of each and its newest
+  // `shadowKept` entries in a ring by position (the position in `number`); of
+  // the waiting forms all depths are kept, to take them off by depth.
+  std::vector<Event> shadowBindings;
+  std::size_t shadowBindingCount = 0;
+  std::vector<Event> shadowWaiting;
+  ChunkedStack<std::uint32_t> waitingDepths;
   std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
@@ -142,6 +155,55 @@ void stopIfUnwritable() {
   if (state->writer.failed() && !state->finished) finish(1);
 }
 
+// The forms waiting have ever deeper depths from the oldest to the newest, so
+// those deeper than `depth` are all at the top.
+void popWaiting(std::uint32_t depth) {
+  State& s = *state;
+  while (!s.waitingDepths.empty() && s.waitingDepths[s.waitingDepths.size() - 1] > depth) s.waitingDepths.pop();
+}
+
+// Follows an event that is written in the head or left out of the tail.
+void shadow(const Event& e) {
+  State& s = *state;
+  switch (e.kind) {
+    case Kind::bind:
+      s.shadowBindingCount = static_cast<std::size_t>(e.number) + 1;
+      s.shadowBindings[(s.shadowBindingCount - 1) % shadowKept] = e;
+      break;
+    case Kind::unbind:
+      s.shadowBindingCount -= std::min(static_cast<std::size_t>(e.number), s.shadowBindingCount);
+      break;
+    case Kind::eval:
+      popWaiting(e.depth);
+      break;
+    case Kind::value:
+      popWaiting(e.depth - 1);
+      break;
+    case Kind::wait: {
+      popWaiting(e.depth - 1);
+      Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
+      kept = e;
+      kept.number = s.waitingDepths.size();
+      s.waitingDepths.push(e.depth);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// The newest known entries of a shadow ring, newest first: those whose slot
+// still holds their own position.
+std::vector<const Event*> newestOf(const std::vector<Event>& ring, std::size_t count, Kind kind) {
+  std::vector<const Event*> newest;
+  for (std::size_t position = count; position > 0 && newest.size() < shadowKept; --position) {
+    const Event& e = ring[(position - 1) % shadowKept];
+    if (e.kind != kind || e.number != position - 1) break;
+    newest.push_back(&e);
+  }
+  return newest;
+}
+
 // Takes the oldest record out of the tail: an event is left out, output is
 // written now.
 void dropOldest() {
@@ -150,6 +212,7 @@ void dropOldest() {
   if (++s.tailStart == s.tail.size()) s.tailStart = 0;
   --s.tailSize;
   if (oldest != Kind::output) {
+    shadow(s.tail[s.tailStart == 0 ? s.tail.size() - 1 : s.tailStart - 1]);
     --s.tailEventsKept;
     ++s.skipped;
     return;
@@ -188,6 +251,7 @@ void record(const Event& e) {
   State& s = *state;
   s.capture.take();
   if (s.events++ < headEvents) {
+    shadow(e);
     s.writer.event(e, s.places);
     stopIfUnwritable();
     return;
@@ -210,6 +274,14 @@ void start(int argc, char** argv) {
     if (option == "--help") {
       std::exit(platform::writeOutput(usage.data(), usage.size()) ? 0 : 1);
     }
+    // --keep=HEAD,TAIL, for tests: a gap in a short trace.
+    std::size_t head = 0;
+    std::size_t tail = 0;
+    if (std::sscanf(argv[i], "--keep=%zu,%zu", &head, &tail) == 2 && tail > 0) {
+      headEvents = head;
+      tailEvents = tail;
+      continue;
+    }
     if (option != "--json") {
       static_cast<void>(std::fprintf(stderr, "vellumark-trace: unknown option '%s'\n%s", argv[i], usage.data()));
       std::exit(2);
@@ -218,9 +290,12 @@ void start(int argc, char** argv) {
   state = new State();
   // From here on a failure's line goes to the capture, and the trace writes it.
   state->programOutput = std::cout.rdbuf(&state->capture);
-  state->writer.json = argc > 1;  // --json, the one option a run takes
+  state->writer.json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;
   state->writer.reserve();
   state->tail.resize(2 * tailEvents);
+  Event empty = event(Kind::output, 0);
+  state->shadowBindings.assign(shadowKept, empty);
+  state->shadowWaiting.assign(shadowKept, empty);
 }
 
 void listOpened(std::uint32_t line, std::uint32_t column) {
@@ -456,7 +531,14 @@ void finishing(int status) {
   if (s.finished || s.writer.failed()) return;
   s.finished = true;
   if (s.events > headEvents) {
-    if (s.skipped > 0) s.writer.skipped(s.skipped);
+    if (s.skipped > 0) {
+      s.writer.skipped(s.skipped);
+      // What the left-out events did to the stacks, as they stand where the
+      // tail begins.
+      s.writer.snapshot(newestOf(s.shadowBindings, s.shadowBindingCount, Kind::bind), s.shadowBindingCount,
+                        newestOf(s.shadowWaiting, s.waitingDepths.size(), Kind::wait), s.waitingDepths.size(),
+                        s.places);
+    }
     for (; s.tailSize > 0; --s.tailSize, s.tailStart = (s.tailStart + 1) % s.tail.size()) {
       const Event& e = s.tail[s.tailStart];
       if (e.kind == Kind::output) {

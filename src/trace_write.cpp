@@ -285,6 +285,27 @@ void Writer::skipped(std::size_t count) {
   line("skipped", 0, "\"count\":" + std::to_string(count), std::to_string(count) + " events left out");
 }
 
+void Writer::snapshot(const std::vector<const Event*>& bindings, std::size_t bindingCount,
+                      const std::vector<const Event*>& waiting, std::size_t waitingCount, const Places& places) {
+  std::string members = "\"bindings\":[";
+  std::string readable = std::to_string(bindingCount) + " bindings";
+  for (const Event* e : bindings) {
+    if (e != bindings.front()) members += ',';
+    members += "{" + this->members(*e, places) + "}";
+    readable += (e == bindings.front() ? ", newest first: " : ", ") + show(e->a) + " ↦ " +
+                (e->flag ? show(e->b, 30) : "#<no value>");
+  }
+  members += "],\"bindingsLeftOut\":" + std::to_string(bindingCount - bindings.size()) + ",\"waiting\":[";
+  readable += "; " + std::to_string(waitingCount) + " forms waiting";
+  for (const Event* e : waiting) {
+    if (e != waiting.front()) members += ',';
+    members += "{" + this->members(*e, places) + "}";
+    readable += (e == waiting.front() ? ", newest first: " : ", ") + waitingForm(*e);
+  }
+  members += "],\"waitingLeftOut\":" + std::to_string(waitingCount - waiting.size());
+  line("snapshot", 0, members, readable);
+}
+
 void Writer::error(std::string_view errorLine) {
   line("error", 0, "\"line\":" + quoted(errorLine), std::string(errorLine));
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "explain.h"
 #include "trace_records.h"
@@ -27,6 +28,10 @@ class Writer {
   // A sentence of the explainer's.
   void sentence(const Said& said, const Places& places);
   void skipped(std::size_t count);
+  // The binding stack and the forms waiting after a gap: the newest of each
+  // known, newest first, and how many there are in all.
+  void snapshot(const std::vector<const Event*>& bindings, std::size_t bindingCount,
+                const std::vector<const Event*>& waiting, std::size_t waitingCount, const Places& places);
   void error(std::string_view line);
   void end(int status);
 

@@ -124,7 +124,7 @@ def bounded_problems(plain, traced, steps):
     TAIL_EVENTS in order, and all of the output. The number of events a run
     makes grows with its steps by a constant count, which two short runs give,
     and its last steps are those of a short run but for depths and bindings."""
-    kept = lambda events: [e for e in events if e["event"] not in ("output", "end")]  # noqa: E731
+    kept = lambda events: [e for e in events if e["event"] not in ("output", "end", "snapshot")]  # noqa: E731
     short, shorter = kept(countdown_events(traced, 20)), kept(countdown_events(traced, 10))
     made = len(short) + (len(short) - len(shorter)) // 10 * (steps - 20)
     events = kept(countdown_events(traced, steps))
@@ -133,6 +133,16 @@ def bounded_problems(plain, traced, steps):
     left_out = made - HEAD_EVENTS - TAIL_EVENTS
     if left_out > 0 and (skipped != [HEAD_EVENTS] or events[HEAD_EVENTS]["count"] != left_out):
         problems.append(f"expected one 'skipped' event of {left_out} after {HEAD_EVENTS}, found {skipped}")
+    # After the gap, the stacks as they stand where the tail begins: the
+    # countdown binds n and down, then n once a step, so with n bound to k
+    # there are 2 + steps - k bindings.
+    whole = [e for e in countdown_events(traced, steps) if e["event"] != "output"]
+    after = [whole[i + 1] for i, e in enumerate(whole) if e["event"] == "skipped"]
+    if left_out > 0 and (len(after) != 1 or after[0]["event"] != "snapshot" or not after[0]["bindings"]
+                         or after[0]["bindings"][0]["name"] != "n"
+                         or len(after[0]["bindings"]) + after[0]["bindingsLeftOut"]
+                         != 2 + steps - int(after[0]["bindings"][0]["value"])):
+        problems.append(f"no snapshot of the stacks after the gap: {str(after)[:300]}")
     if left_out <= 0 and skipped:
         problems.append(f"'skipped' events at {skipped} in a run of {made} events")
     if len(events) - len(skipped) != min(made, HEAD_EVENTS + TAIL_EVENTS):

@@ -1,29 +1,38 @@
 #!/usr/bin/env python3
-"""Drives the playground's Step view in headless Chromium (see web.py for the
-site and the browser): hidden until Step, hidden again by Close, no control
-acting on an empty recording, Escape and Stop stopping a recording and keeping
-what it holds; a failed run opened at its error, First, Last,
-the step number typed, and the step in the share link; the dynamic example's binding stack at the lookup of x
-inside the call with local, and the same panels again after Previous and Next;
+"""Drives the playground's Run pane and Step view in headless Chromium (see
+web.py for the site and the browser): a long output shown by its beginning and
+its end, downloaded whole and compared with the native interpreter's bytes,
+stopped at 64 MiB with the true amount, and a recording of a flood stopped at
+64 MiB of trace; the Step view hidden until Step, hidden again by Close, no
+control acting on an empty recording, Escape and Stop stopping a recording and
+keeping what it holds; a failed run opened at its error, First, Last, the step
+number typed, and the step in the share link; the dynamic example's binding
+stack at the lookup of x inside the call with local (found and hidden in
+words, who made each, the x marked in show's body), and the same panels again
+after Previous and Next; axe-core and Tab at 1280 and 390 px; bindings grouped
+by call; next and previous call, next lookup of the name under the cursor;
 the explanation of the textbook factorial; the note on a misspelt name; the
-million-call countdown recorded and stepped to its end; a recursion
-without end recorded to its error; each step of a 1 MB print and of an
-expression nested 100,000 deep shown within 50 ms.
+million-call countdown recorded and stepped to its end, its true stack after
+the events left out; a recursion without end recorded to its error; each step
+of a 1 MB print and of an expression nested 100,000 deep shown within 50 ms.
 
-Usage: web_step.py SITE --chromium PATH --chromedriver PATH [--screenshot PNG]
+Usage: web_step.py SITE --chromium PATH --chromedriver PATH --interpreter PATH [--screenshot PNG]
 """
 
 import argparse
 import pathlib
 import sys
+import tempfile
 import time
 
 from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.wait import WebDriverWait
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
+import harness  # noqa: E402
 import large  # noqa: E402
 import web  # noqa: E402
 
@@ -63,7 +72,8 @@ def check_hidden(site, problems):
     site.click("step")()
     if not shown(site, "step-view"):
         problems.append("Step does not show the Step view")
-    controls = ("step-first", "step-previous", "step-next", "step-last", "step-slider", "step-number")
+    controls = ("step-first", "step-previous", "step-next", "step-last", "step-slider", "step-number",
+                "step-previous-call", "step-next-call", "step-next-lookup")
     enabled = [name for name in controls if site.driver.find_element(By.ID, name).is_enabled()]
     if enabled or site.text("step-counter") != "Recording the run…":
         problems.append(f"while recording {enabled} are enabled ({site.text('step-counter')!r})")
@@ -71,7 +81,8 @@ def check_hidden(site, problems):
     # drive() fails on any error on the console).
     site.driver.execute_script(
         "for (const id of arguments[0]) document.getElementById(id).removeAttribute('disabled');"
-        "for (const id of ['step-first', 'step-previous', 'step-next', 'step-last']) document.getElementById(id).click();"
+        "for (const id of ['step-first', 'step-previous', 'step-next', 'step-last', 'step-previous-call',"
+        " 'step-next-call', 'step-next-lookup']) document.getElementById(id).click();"
         "document.getElementById('step-slider').dispatchEvent(new Event('input'))", list(controls))
     site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
     if site.text("step-counter") != "Recording the run…" or site.text("step-event"):
@@ -144,30 +155,37 @@ def check_navigation(site, problems):
         problems.append(f"after Close the share link is {share!r}")
 
 
-def check_dynamic(site, problems):
+def reach_lookup(site, problems):
+    """Records the dynamic example and steps to the lookup of x giving local;
+    whether it got there."""
     if record(site, (web.EXAMPLES / "dynamic.scm").read_text()) is None:
         problems.append("dynamic: the Step view did not open")
-        return
+        return False
     next_button = site.driver.find_element(By.ID, "step-next")
     for _ in range(200):
         if site.text("step-event") == "Look up x: local":
-            break
+            return True
         next_button.click()
-    else:
-        problems.append(f"dynamic: never reached the lookup of x giving local ({site.text('step-event')!r})")
+    problems.append(f"dynamic: never reached the lookup of x giving local ({site.text('step-event')!r})")
+    return False
+
+
+def check_dynamic(site, problems):
+    if not reach_lookup(site, problems):
         return
     rows = site.driver.execute_script(
         "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => [r.textContent, r.className])")
-    if not rows or rows[0] != ["x ↦ local", "found"]:
-        problems.append(f"dynamic: the newest binding is not x ↦ local, marked found: {rows[:2]}")
-    if ["x ↦ global", "shadowed"] not in rows:
-        problems.append(f"dynamic: the older x is not dimmed: {rows}")
-    # Found and hidden are said in words too, not by colour alone.
-    words = site.driver.execute_script(
-        "return ['found', 'shadowed'].map((kind) => getComputedStyle("
-        "document.querySelector(`#bindings li.${kind}`), '::after').content)")
-    if "found" not in words[0] or "hidden" not in words[1]:
-        problems.append(f"dynamic: found and hidden are not said in words: {words}")
+    # Found and hidden are said in words, not by colour alone, with who made each.
+    if not rows or rows[0] != ["x ↦ local — found, made by (call-with-x local)", "found"]:
+        problems.append(f"dynamic: the newest binding is not x ↦ local, found, made by the call: {rows[:2]}")
+    if ["x ↦ global — hidden by a newer one, made by (define x (quote global))", "shadowed"] not in rows:
+        problems.append(f"dynamic: the older x is not said hidden, made by its define: {rows}")
+    # The program marks the x being looked up, the body of show, not the call (show).
+    marked = site.driver.execute_script(
+        "const m = document.querySelector('#step-program mark');"
+        "return [m.previousSibling.textContent.slice(-11), m.textContent]")
+    if marked != ["(lambda () ", "x"]:
+        problems.append(f"dynamic: at the lookup of x the program marks {marked}")
     if site.text("current-form") != "x":
         problems.append(f"dynamic: the current form is {site.text('current-form')!r}, not x")
     if "(list " not in site.text("waiting"):
@@ -180,6 +198,62 @@ def check_dynamic(site, problems):
     site.driver.find_element(By.TAG_NAME, "body").send_keys(Keys.ARROW_RIGHT)
     if panels(site) != before:
         problems.append("dynamic: Previous then the right arrow does not show the same panels again")
+
+
+CALLS = ("(begin (define n 3) (define pair (lambda (a b) (list a b)))"
+         " (define loop (lambda () (cond ((< n 1) (pair n n)) (else (begin (define n (- n 1)) (loop)))))) (loop))\n")
+
+
+def check_calls(site, problems):
+    """Bindings are grouped by the call that made them: the defines of n in
+    three calls of loop are three groups, the two parameters of one call one."""
+    record(site, CALLS)
+    site.click("step-first")()
+    for _ in range(300):
+        if site.text("step-event").startswith("Bind b to n"):
+            break
+        site.click("step-next")()
+    groups = site.driver.execute_script(
+        "return [...document.querySelectorAll('#bindings li.group')].map((g) => [g.querySelector('.by').textContent,"
+        " g.querySelectorAll('li').length])")
+    expected = [["by (pair n n)", 2]] + [["by (define n (- n 1))", 1]] * 3
+    if groups[:4] != expected[:4]:
+        problems.append(f"calls: the bindings are grouped as {groups}")
+
+
+def check_jumps(site, problems):
+    """Next and previous call of the procedure at hand, and the next lookup
+    of the name under the editor's cursor, by button and by key."""
+    record(site, CALLS)
+    site.click("step-first")()
+    reached = []
+    for _ in range(10):
+        if not site.driver.find_element(By.ID, "step-next-call").is_enabled():
+            break
+        site.click("step-next-call")()
+        reached.append((step_number(site), site.text("step-event")))
+    # n = 3, 2, 1, 0: four calls of loop.
+    if len(reached) != 4 or not all(said.startswith("Look up loop: (lambda () (cond") for _, said in reached) \
+            or sorted(reached) != reached or site.text("step-next-call") != "Next call of loop ▶":
+        problems.append(f"Next call: {reached}, {site.text('step-next-call')!r}")
+    elif reached:
+        site.driver.find_element(By.TAG_NAME, "body").send_keys("p")
+        if step_number(site) != reached[-2][0]:
+            problems.append(f"the key p from the last call of loop went to step {step_number(site)}, not {reached[-2][0]}")
+    # The editor's cursor on the n of (< n 1): the lookups of n, in order.
+    site.driver.execute_script(
+        "const at = playgroundEditor.state.doc.toString().indexOf('(< n') + 3;"
+        "playgroundEditor.dispatch({selection: {anchor: at}})")
+    site.click("step-first")()
+    looked = []
+    for _ in range(3):
+        site.click("step-next-lookup")()
+        looked.append((step_number(site), site.text("step-event")))
+    site.driver.find_element(By.TAG_NAME, "body").send_keys("l")
+    looked.append((step_number(site), site.text("step-event")))
+    if [said for _, said in looked] != ["Look up n: 3", "Look up n: 3", "Look up n: 2", "Look up n: 2"] \
+            or sorted({step for step, _ in looked}) != [step for step, _ in looked]:
+        problems.append(f"Next lookup of n: {looked}")
 
 
 def check_explained(site, problems):
@@ -268,6 +342,12 @@ def check_countdown(site, problems):
         "const s = document.getElementById('step-slider'); s.value = s.max; s.dispatchEvent(new Event('input'))")
     if site.text("step-event") != "The run ends with status 0" or "Out:  0" not in site.text("step-output"):
         problems.append(f"countdown: the last step is {site.text('step-event')!r}")
+    # Past the events left out, the panels show the true stacks, rebuilt from
+    # the trace's snapshot: the newest binding is the last n defined.
+    rows = site.driver.execute_script(
+        "return [...document.querySelectorAll('#bindings li:not(.group)')].map(r => r.textContent)")
+    if not rows or rows[0] != "n ↦ 0" or "older bindings more" not in site.text("bindings"):
+        problems.append(f"countdown: at the last step the bindings are {rows[:3]}, {site.text('bindings')[-60:]!r}")
     total = int(site.text("step-counter").split(" of ")[1].split()[0])
     if not 110_000 < total < 110_100:
         problems.append(f"countdown: {total} steps kept, not the first 100,000 and last 10,000 events and a few more")
@@ -280,11 +360,136 @@ def check_endless(site, problems):
         problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
 
 
+LONG_LIST = "(quote (" + " ".join(map(str, range(50_000))) + "))\n"
+# Prints a list of 2 MB over and over, past the page's stop at 64 MiB.
+FLOOD = ("(begin (define l (quote (" + " ".join(["abcdefghijklmnopqrstuvwxyz"] * 80_000) + ")))"
+         " (define loop (lambda () (begin (print l) (loop)))) (loop))\n")
+
+
+def run_typed(site, program, seconds=60):
+    site.open()
+    site.driver.execute_script(
+        "playgroundEditor.dispatch({changes: {from: 0, to: playgroundEditor.state.doc.length, insert: arguments[0]}});"
+        "document.getElementById('status').textContent = '';"
+        "document.getElementById('run').click();", program)
+    WebDriverWait(site.driver, seconds, poll_frequency=0.05).until(
+        lambda _: site.text("status") or site.text("state").startswith(("The interpreter", "Stopped")))
+
+
+def downloaded(site, folder):
+    """Clicks the output's download and returns the file's bytes."""
+    site.driver.execute_cdp_cmd("Browser.setDownloadBehavior", {"behavior": "allow", "downloadPath": folder})
+    for old in pathlib.Path(folder).iterdir():
+        old.unlink()
+    site.click("output-download")()
+    target = pathlib.Path(folder) / "output.txt"
+    for _ in range(200):
+        if target.exists() and not list(pathlib.Path(folder).glob("*.crdownload")):
+            return target.read_bytes()
+        time.sleep(0.1)
+    return None
+
+
+def check_long_output(site, interpreter, problems):
+    """A long output shows its beginning and its end, says what it left out,
+    and downloads whole."""
+    expected = harness.run([interpreter], LONG_LIST.encode(), 60).stdout
+    run_typed(site, LONG_LIST)
+    text = site.text("output")
+    if not text.endswith("49998 49999)\n") or not text.startswith(expected[:1000].decode()):
+        problems.append(f"a 50,000-element list: the pane shows {text[:60]!r} … {text[-60:]!r}")
+    left_out = site.driver.execute_script("return document.querySelector('#output .left-out').textContent")
+    shown = len(text.encode()) - len(left_out.encode())
+    if f"{len(expected) - shown:,} bytes left out" not in left_out:
+        problems.append(f"a 50,000-element list: shown {shown} of {len(expected)} bytes, the pane says {left_out!r}")
+    # The end is in view: the pane is scrolled to its bottom.
+    if site.driver.execute_script(
+            "const p = document.getElementById('output'); return p.scrollHeight - p.scrollTop - p.clientHeight") > 2:
+        problems.append("a 50,000-element list: the end of the output is not in view")
+    with tempfile.TemporaryDirectory() as folder:
+        got = downloaded(site, folder)
+        if got != expected:
+            problems.append(f"a 50,000-element list: the download holds {None if got is None else len(got)} bytes,"
+                            f" not the interpreter's {len(expected)}")
+        # Past the stop at 64 MiB the note says how much was written, and the
+        # download holds the first 64 MiB.
+        run_typed(site, FLOOD, seconds=120)
+        why = site.text("why")
+        written = float(why.split("the run wrote ")[1].split(" MiB")[0]) if "the run wrote " in why else 0
+        if site.text("state") != "Stopped after 64 MiB of output." or not 64 <= written < 66:
+            problems.append(f"past 64 MiB: {site.text('state')!r}, {why!r}")
+        got = downloaded(site, folder)
+        if got is None or len(got) != 64 << 20 or not got.startswith(harness.BANNER + b"In:   (begin (define l"):
+            problems.append(f"past 64 MiB the download holds {None if got is None else len(got)} bytes")
+    # Recording a run that prints without end stops at what a recording holds
+    # and opens what it has.
+    site.click("step")()
+    try:
+        WebDriverWait(site.driver, 120, poll_frequency=0.1).until(lambda _: "MiB of trace" in site.text("step-counter"))
+    except TimeoutException:
+        problems.append(f"recording a flood of output: {site.text('step-counter')!r} after 120 s")
+
+
+AXE = pathlib.Path(__file__).resolve().parent.parent / "web" / "node_modules" / "axe-core" / "axe.min.js"
+
+# Tabs through the page from its start and tells, for each element reached,
+# its id (or tag) and whether it shows an outline or a ring while focused.
+TAB_WALK = """
+const focused = document.activeElement;
+const style = getComputedStyle(focused);
+const ring = style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2 || style.boxShadow !== 'none';
+return [focused.id || focused.tagName.toLowerCase(), ring];
+"""
+
+
+def check_accessible(site, problems):
+    """axe-core finds nothing serious or critical with the Step view open at a
+    lookup, at 1280 and 390 px; every control of the page and the Step view is
+    reached by Tab and shows where the keyboard is."""
+    for width in (1280, 390):
+        site.driver.set_window_size(width, 900)
+        if not reach_lookup(site, problems):
+            return
+        site.driver.execute_script(AXE.read_text())
+        passed, found = site.driver.execute_async_script(
+            "const done = arguments[arguments.length - 1];"
+            "axe.run(document).then("
+            "  (r) => done([r.passes.length, r.violations.filter((v) => ['serious', 'critical'].includes(v.impact))"
+            "    .map((v) => `${v.id} (${v.impact}): ${v.nodes.map((n) => n.target.join(' ')).slice(0, 5).join(', ')}`)]),"
+            "  (e) => done([0, [`axe failed: ${e}`]]))")
+        print(f"axe at {width} px: {passed} rules passed, {len(found)} serious or critical violations")
+        if passed < 10:
+            problems.append(f"axe at {width} px: only {passed} rules passed")
+        for violation in found:
+            problems.append(f"axe at {width} px: {violation}")
+        # Tab from the start of the page; in the editor, Escape then Tab leaves it.
+        site.driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0)")
+        reached = {}
+        for _ in range(100):
+            ActionChains(site.driver).send_keys(Keys.TAB).perform()
+            name, ring = site.driver.execute_script(TAB_WALK)
+            if name == "program":
+                ActionChains(site.driver).send_keys(Keys.ESCAPE).perform()
+            elif name != "body":
+                reached[name] = reached.get(name, True) and ring
+        controls = site.driver.execute_script(
+            "return [...document.querySelectorAll('button, input, select, a[href], [tabindex=\"0\"]')]"
+            ".filter((e) => e.offsetParent && !e.disabled && !e.closest('#reference')).map((e) => e.id || e.tagName)")
+        missing = [name for name in controls if name not in reached]
+        if missing:
+            problems.append(f"at {width} px, Tab never reaches {missing}")
+        unringed = [name for name, ring in reached.items() if name and not ring]
+        if unringed:
+            problems.append(f"at {width} px, no visible focus on {unringed}")
+    site.driver.set_window_size(1280, 860)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("site", type=pathlib.Path)
     parser.add_argument("--chromium", required=True)
     parser.add_argument("--chromedriver", required=True)
+    parser.add_argument("--interpreter", required=True, help="the native vellumark, to compare the output with")
     parser.add_argument("--screenshot", type=pathlib.Path, help="save the dynamic example's Step view here")
     arguments = parser.parse_args()
     site = web.Site(arguments.site, arguments.chromium, arguments.chromedriver)
@@ -294,9 +499,13 @@ def main():
             site.driver.set_window_size(1280, 1500)
             site.driver.save_screenshot(str(arguments.screenshot))
 
-    web.drive(site, [lambda problems: check_hidden(site, problems),
+    web.drive(site, [lambda problems: check_long_output(site, arguments.interpreter, problems),
+                     lambda problems: check_hidden(site, problems),
                      lambda problems: check_navigation(site, problems),
                      lambda problems: check_dynamic(site, problems), screenshot,
+                     lambda problems: check_accessible(site, problems),
+                     lambda problems: check_calls(site, problems),
+                     lambda problems: check_jumps(site, problems),
                      lambda problems: check_explained(site, problems),
                      lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),

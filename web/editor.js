@@ -68,6 +68,8 @@ export function createEditor(host, {onRun, onEdit, onChange}) {
       extensions: [
         Prec.highest(keymap.of([{key: 'Mod-Enter', run: () => { onRun(); return true; }}])),
         lineNumbers(),
+        // Long lines wrap: no sideways scrolling, which the keyboard cannot reach, on a phone.
+        EditorView.lineWrapping,
         drawSelection(),
         history(),
         lisp(),

@@ -244,7 +244,8 @@ window.addEventListener('hashchange', openLink);
 const steps = stepView(() => source, (step, text) => {
   stepShown = step === null ? null : {step, text};
   share(source);
-}, (recording) => { stopButton.disabled = !job && !recording; });
+}, (recording) => { stopButton.disabled = !job && !recording; },
+() => ({text: editor.view.state.doc.toString(), at: editor.view.state.selection.main.head}));
 
 const linked = openLink();
 const previous = linked ? null : keptWork.text();

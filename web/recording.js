@@ -21,7 +21,7 @@ function push(older, entry) {
 // At most `count` entries of `list`, newest first.
 export function newest(list, count) {
   const entries = [];
-  for (let node = list; node && entries.length < count; node = node.older) entries.push(node.entry);
+  for (let node = list; node && !node.leftOut && entries.length < count; node = node.older) entries.push(node.entry);
   return entries;
 }
 
@@ -44,7 +44,7 @@ export function endOf(list, count) {
 }
 
 function emptyState() {
-  return {bindings: null, waiting: null, output: null, found: null, place: null, gap: false};
+  return {bindings: null, waiting: null, output: null, found: null, place: null, gap: false, call: null, callee: null};
 }
 
 // The forms waiting have ever deeper depths from the oldest to the newest, so
@@ -54,9 +54,35 @@ function popDeeper(waiting, depth) {
   return waiting;
 }
 
-// One event's change to the state.
-function advance(state, event) {
+// The entries a snapshot leaves out, oldest of a list: only counted. Waiting
+// forms left out are shallower than those it tells, and go together.
+function leftOut(length, depth) {
+  return length > 0 ? {entry: {depth}, older: null, length, leftOut: true} : null;
+}
+
+// The stacks as a snapshot after left-out events tells them, newest first.
+function fromSnapshot(state, event, index) {
+  state.bindings = leftOut(event.bindingsLeftOut, 0);
+  event.bindings.slice().reverse().forEach((binding, i) => {
+    state.bindings = push(state.bindings, {name: binding.name, value: binding.value, by: binding.by,
+      position: binding.binding, group: `${index}.${i}`});
+  });
+  const oldest = event.waiting.length ? event.waiting[event.waiting.length - 1].depth : Infinity;
+  state.waiting = leftOut(event.waitingLeftOut, oldest - 1);
+  for (const waiting of event.waiting.slice().reverse()) {
+    state.waiting = push(state.waiting, {depth: waiting.depth, form: waiting.form});
+  }
+}
+
+// One event's change to the state; `index` is the event's. `lambdas` gives
+// the place of each procedure's text where it was evaluated.
+function advance(state, event, index, lambdas) {
   state.found = null;
+  // One call binds its parameters in a row: the bindings a run of binds by
+  // the same form makes are one group, and the next run, even by the same
+  // form's text in another call, is another.
+  const call = state.call;
+  state.call = null;
   switch (event.event) {
     case 'eval':
       state.waiting = popDeeper(state.waiting, event.depth);
@@ -69,14 +95,22 @@ function advance(state, event) {
       state.waiting = popDeeper(state.waiting, event.depth - 1);
       break;
     case 'bind':
-      state.bindings = push(state.bindings, {name: event.name, value: event.value, by: event.by, position: event.binding});
+      state.call = call && call.by === event.by ? call : {by: event.by, group: index};
+      state.bindings = push(state.bindings, {name: event.name, value: event.value, by: event.by, position: event.binding,
+        group: state.call.group});
       if (event.at) state.place = event.at;
       break;
     case 'unbind':
-      for (let i = 0; i < event.count && state.bindings; ++i) state.bindings = state.bindings.older;
+      for (let i = 0; i < event.count && state.bindings; ++i) {
+        const node = state.bindings;
+        state.bindings = node.leftOut ? leftOut(node.length - 1, 0) : node.older;
+      }
       break;
     case 'lookup':
       state.found = event.binding;
+      // A procedure looked up to be called: its body is what is evaluated
+      // next, where a name alone has no place of its own in the trace.
+      if (lambdas.has(event.value)) state.callee = lambdas.get(event.value);
       break;
     case 'cond':
     case 'explanation':
@@ -90,6 +124,9 @@ function advance(state, event) {
     case 'skipped':
       state.gap = true;
       break;
+    case 'snapshot':
+      fromSnapshot(state, event, index);
+      break;
   }
 }
 
@@ -97,10 +134,14 @@ export class Recording {
   constructor(events) {
     this.events = events;
     this.checkpoints = [];
+    this.lambdas = new Map();
+    for (const event of events) {
+      if (event.event === 'eval' && event.at && event.form.startsWith('(lambda ')) this.lambdas.set(event.form, event.at);
+    }
     const state = emptyState();
     for (let i = 0; i < events.length; ++i) {
       if (i % checkpointEvery === 0) this.checkpoints.push({...state});
-      advance(state, events[i]);
+      advance(state, events[i], i, this.lambdas);
     }
   }
 
@@ -112,7 +153,7 @@ export class Recording {
   stateAt(index) {
     const checkpoint = Math.floor(index / checkpointEvery);
     const state = {...this.checkpoints[checkpoint]};
-    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, this.events[i]);
+    for (let i = checkpoint * checkpointEvery; i <= index; ++i) advance(state, this.events[i], i, this.lambdas);
     return state;
   }
 }
@@ -136,7 +177,10 @@ export function describe(event) {
       return [`Apply ${event.builtin ? 'the built-in' : 'the name, no built-in,'} ${event.name}: ${event.result}`, form];
     }
     case 'output': return ['The program writes', event.text];
-    case 'skipped': return [`${event.count} events left out here; the panels show only what the later events say`, ''];
+    case 'skipped': return [`${event.count} events left out here`, ''];
+    case 'snapshot':
+      return [`After the events left out: ${event.bindings.length + event.bindingsLeftOut} bindings and ` +
+        `${event.waiting.length + event.waitingLeftOut} forms waiting, as they stand here`, ''];
     case 'error': return [event.line, event.line];
     case 'explanation':
     case 'note': return [event.text, event.form || ''];
