@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 3600
 VERSION := $(shell sed -n 's/^project.vellumark VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 DIST := build/dist
 
-.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench install web screenshots clean \
+.PHONY: all build run check test sanitize coverage fuzz fuzz-smoke bench perf perf-baseline install web screenshots clean \
         portable libcxx windows package dist
 
 all: build
@@ -47,6 +47,15 @@ fuzz-smoke:
 
 bench: build
 	bench/run.py build/release/vellumark
+
+# Instruction counts of small versions of the benchmarks against
+# bench/baseline.tsv (the test labelled perf); perf-baseline records this
+# build's counts as the new baseline.
+perf: build
+	bench/perf.py
+
+perf-baseline: build
+	bench/perf.py --update
 
 install: build
 	cmake --install build/release --prefix $(PREFIX)

@@ -44,16 +44,28 @@ CALLS_SCRIPT = """(define (f x) (* x x))
 (define (drive i last) (if (> i {n}) last (drive (+ i 1) (f i))))
 (display "Out:  ") (write (drive 1 0)) (newline)
 """
+CALLS_SAME_SCRIPT = """(define (f x) (* x x))
+(define (drive i last) (if (> i {n}) last (drive (+ i 1) (f 7))))
+(display "Out:  ") (write (drive 1 0)) (newline)
+"""
 LOOP = ("(begin (define n {n}) (define loop (lambda () (cond ((< n 1) n) "
         "(else (begin (define n (- n 1)) (loop)))))) (loop))")
 
 
-def workloads(scale):
+# Each workload's size N in the timed runs; bench/perf.py counts instructions
+# on smaller ones.
+SIZES = {"echo_list": 1_000_000, "echo_nested": 100_000, "sum": 1_000_000, "append": 500_000,
+         "loop_1e5": 100_000, "loop_1e6": 1_000_000, "calls": 100_000, "calls_same": 100_000, "startup": 1}
+
+
+def workloads(scale, sizes=None):
     """name: (N, Vellumark's input, its result, the peers' result, the peers'
-    script; None: the data script, reading Vellumark's input)."""
-    def n(size):
-        return max(1, round(size * scale))
-    e, d, s, a, l5, l6, c = (n(x) for x in (1e6, 1e5, 1e6, 5e5, 1e5, 1e6, 1e5))
+    script; None: the data script, reading Vellumark's input). `sizes` gives
+    some workloads another N than SIZES (before scaling)."""
+    def n(name):
+        return max(1, round({**SIZES, **(sizes or {})}[name] * scale))
+    e, d, s, a, l5, l6, c, cs = (n(name) for name in ("echo_list", "echo_nested", "sum", "append", "loop_1e5",
+                                                       "loop_1e6", "calls", "calls_same"))
     nested = "(" * d + "1" + ")" * d
     both = f"({numbers(a)} {numbers(a)})"
     return {
@@ -65,6 +77,9 @@ def workloads(scale):
         "loop_1e6": (l6, LOOP.format(n=l6), "0", "0", LOOP_SCRIPT.format(n=l6)),
         "calls": (c, "(begin (define f (lambda (x) (* x x)))" + "".join(f" (f {i})" for i in range(1, c + 1)) + ")",
                   str(wrap32(c * c)), str(c * c), CALLS_SCRIPT.format(n=c)),
+        # The same call over and over: every operand is the one shared integer.
+        "calls_same": (cs, "(begin (define f (lambda (x) (* x x)))" + " (f 7)" * cs + ")", "49", "49",
+                       CALLS_SAME_SCRIPT.format(n=cs)),
         "startup": (1, "42", "42", "42", None),
     }
 
@@ -73,7 +88,8 @@ def workloads(scale):
 # memory at most MEMORY times (None: not compared) those of SUBJECT (a peer,
 # "before", "true" or Vellumark on another workload); with no SUBJECT, TIME is
 # in milliseconds and MEMORY in MiB.
-TARGETS = [(name, "Guile", 0.1, None) for name in ("echo_list", "echo_nested", "sum", "append")] + [
+DATA = ("echo_list", "echo_nested", "sum", "append")
+TARGETS = [(name, "Guile", 0.1, None) for name in DATA] + [(name, "floor", 1.25, None) for name in DATA] + [
     ("echo_list", None, 40, 48),
     ("loop_1e6", "Guile", 0.35, 1.0),
     ("loop_1e5", "Guile", 0.5, 1.0),
@@ -154,6 +170,7 @@ def main():
     parser.add_argument("--only", default="", help="comma-separated workloads to run")
     parser.add_argument("--before", metavar="BINARY", help="an earlier build to measure beside it")
     parser.add_argument("--verbose", action="store_true", help="show hyperfine's progress and statistics")
+    parser.add_argument("--no-floor", action="store_true", help="leave out bench/floor.c on the data workloads")
     for peer, (_, _, package) in PEERS.items():
         parser.add_argument(f"--no-{peer.lower()}", action="store_true", help=f"leave {peer} out")
         parser.add_argument(f"--install-{peer.lower()}", action="store_true",
@@ -184,10 +201,16 @@ def main():
     print(f"runs: {args.runs} (startup: {args.startup_runs}), scale: {args.scale:g}\n")
     header = ["workload", "N", "Vellumark ms", "Vellumark CPU ms", "Vellumark MiB"]
     header += ["before ms", "before MiB"] * bool(args.before)
+    header += ["floor ms", "floor CPU ms", "floor MiB", "Vellumark/floor"] * (not args.no_floor)
     for peer in peers:
         header += [f"{peer} ms", f"{peer} MiB", f"{peer}/Vellumark"]
     rows, results, broken, notes = [header], {}, [], []
     with tempfile.TemporaryDirectory(prefix="vellumark-bench-") as tmp:
+        floor = None
+        if not args.no_floor:
+            # Built here, as the release build is optimised: by the system's C compiler at -O2.
+            floor = os.path.join(tmp, "floor")
+            subprocess.run(["cc", "-O2", "-o", floor, os.path.join(REPO, "bench", "floor.c")], check=True)
         empty = os.path.join(tmp, "empty")
         open(empty, "w").close()
         for name, (size, program, result, peer_result, peer_script) in work.items():
@@ -208,6 +231,15 @@ def main():
                     broken.append(f"{name} ({label}): " + "; ".join(problems[:3]))
                 else:
                     subjects[label] = ([path], stdin)
+            if floor and name in DATA:
+                expected = harness.BANNER + f"In:   {program}\nOut:  {result}\n".encode()
+                with open(stdin, "rb") as source:
+                    problems = harness.check([floor], source, expected, 0, args.timeout)[0]
+                if problems:
+                    failed["floor"] = "WRONG"
+                    broken.append(f"{name} (floor): " + "; ".join(problems[:3]))
+                else:
+                    subjects["floor"] = ([floor], stdin)
             for peer, path in peers.items():
                 argv, peer_in = [path, *PEERS[peer][1], script], empty if peer_script else stdin
                 failure = check_peer(argv, peer_in, peer_result, args.timeout)
@@ -228,6 +260,9 @@ def main():
                 seconds, cpu_seconds, kib = measured[label]
                 return [f"{seconds * 1e3:.1f}"] + [f"{cpu_seconds * 1e3:.1f}"] * cpu + [f"{kib / 1024:.1f}"]
             row = [name, size, *cells("Vellumark", True)] + (cells("before") if args.before else [])
+            if not args.no_floor:
+                both = "floor" in measured and "Vellumark" in measured
+                row += cells("floor", True) + [f"{measured['Vellumark'][0] / measured['floor'][0]:.2f}" if both else "-"]
             for peer in peers:
                 both = peer in measured and "Vellumark" in measured
                 row += cells(peer) + [f"{measured[peer][0] / measured['Vellumark'][0]:.2f}" if both else "-"]
@@ -249,7 +284,8 @@ def main():
         mine_now = results.get((name, "Vellumark"))
         other = (1e-3, 0, 1024) if subject is None else results.get((subject if subject in work else name,
                                                                      "Vellumark" if subject in work else subject))
-        if not mine_now or not other:
+        if not mine_now or not other or not other[0] or not other[2]:
+            # Below hyperfine's resolution a median can come out as 0.
             checked.append([label, "n/a", "no comparison"])
             continue
         time_ratio, memory_ratio = mine_now[0] / other[0], mine_now[2] / other[2]

@@ -11,7 +11,9 @@
 
 #include "arena.h"
 
-template <typename T>
+// Chunks hold 2^ChunkShift elements each: a stack that is usually shallow
+// takes a smaller first chunk.
+template <typename T, std::size_t ChunkShift = 12>
 class ChunkedStack {
  public:
   bool empty() const { return size_ == 0; }
@@ -47,7 +49,7 @@ class ChunkedStack {
   }
 
  private:
-  static constexpr std::size_t chunkShift = 12;
+  static constexpr std::size_t chunkShift = ChunkShift;
   static constexpr std::size_t chunkSize = std::size_t{1} << chunkShift;
 
   // Moves on to the chunk after the current one (the first one on first use),

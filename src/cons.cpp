@@ -6,6 +6,7 @@
 #include "budget.h"
 #include "empty.h"
 #include "functions.h"
+#include "integer.h"
 #include "output.h"
 
 namespace {
@@ -19,6 +20,8 @@ std::vector<const Cons*> unfinished;
 }  // namespace
 
 void reservePrinting(std::size_t depth) { unfinished.reserve(depth); }
+
+std::size_t printingRoom() { return unfinished.capacity(); }
 
 Item* Cons::evaluate() { return evaluateFully(this); }
 
@@ -43,7 +46,11 @@ void Cons::printCdr(std::ostream& os) const {
       cell = static_cast<const Cons*>(cell->car_);
       continue;
     }
-    cell->car_->print(os);
+    if (isA<Integer>(*cell->car_)) {
+      static_cast<const Integer*>(cell->car_)->printNumber(os);
+    } else {
+      cell->car_->print(os);
+    }
     for (;;) {
       Item* rest = cell->cdr_;
       if (rest == getEmpty()) {

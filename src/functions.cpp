@@ -49,7 +49,7 @@ bool takeFirst(Item*& list, Item*& element) {
     return true;
   }
   if (list == getEmpty()) return false;
-  failGetCar();
+  fail(Error::notPairForCar, list);
 }
 
 // The built-ins that fit in a line or two. They are named after the built-in
@@ -72,7 +72,9 @@ Item* builtinList(Operands operands) { return operands.list(); }
 Item* builtinCons(Operands operands) {
   // The second operand is fetched first, so no operand at all fails on getCdr.
   Item* second = operands.rest().first();
-  return new Cons(operands.first(), second);
+  Item* first = operands.first();
+  noteMade(first, second);
+  return new Cons(first, second);
 }
 
 Item* builtinCar(Operands operands) { return operands.firstValue()->getCar(); }
@@ -90,6 +92,14 @@ enum class Reads : std::uint8_t {
   // Only the last: the values before it are dropped as soon as the next one
   // comes, so a long "begin" holds one value at a time.
   lastOnly,
+  // Their sum, their product, or the first and the sum or the product of the
+  // rest: integers gathered in a row can be added up or multiplied out as they
+  // come (wrapping arithmetic is associative), so a call with a million
+  // operands holds a few thousand values at a time.
+  sum,
+  product,
+  firstAndSum,
+  firstAndProduct,
 };
 
 struct Builtin {
@@ -104,10 +114,10 @@ const Builtin builtins[] = {
     {"<",       lessThan,       Reads::all},
     {"not",     notTrue,        Reads::all},
     {"null?",   isNull,         Reads::all},
-    {"+",       builtinAdd,     Reads::all},
-    {"-",       builtinSub,     Reads::all},
-    {"/",       builtinDiv,     Reads::all},
-    {"*",       builtinMul,     Reads::all},
+    {"+",       builtinAdd,     Reads::sum},
+    {"-",       builtinSub,     Reads::firstAndSum},
+    {"/",       builtinDiv,     Reads::firstAndProduct},
+    {"*",       builtinMul,     Reads::product},
     {"print",   builtinPrint,   Reads::all},
     {"newline", builtinNewline, Reads::all},
     {"list",    builtinList,    Reads::all},
@@ -135,18 +145,16 @@ const std::vector<const Builtin*> builtinsById = [] {
 
 // The Reads column by the id of the name, asked before every built-in call,
 // so that asking costs a load or two.
-const std::vector<std::uint8_t> readsLastOnlyById = [] {
-  std::vector<std::uint8_t> byId(builtinsById.size());
+const std::vector<Reads> readsById = [] {
+  std::vector<Reads> byId(builtinsById.size(), Reads::all);
   for (std::size_t id = 0; id < byId.size(); ++id) {
-    byId[id] = builtinsById[id] != nullptr && builtinsById[id]->reads == Reads::lastOnly ? 1 : 0;
+    if (builtinsById[id] != nullptr) byId[id] = builtinsById[id]->reads;
   }
   return byId;
 }();
 
-// Whether the built-in `name` names reads only its last operand.
-bool readsLastOnly(const Symbol& name) {
-  return name.id() < readsLastOnlyById.size() && readsLastOnlyById[name.id()] != 0;
-}
+// What the built-in `name` names reads of its operands.
+Reads readsOf(const Symbol& name) { return name.id() < readsById.size() ? readsById[name.id()] : Reads::all; }
 
 // The built-in that `name` names, or null.
 const Builtin* builtinNamed(const Symbol& name) {
@@ -169,16 +177,66 @@ Step afterGathering(std::size_t start, Awaiting gatheredFor) {
   return Step::value(result);
 }
 
+// The traced build keeps every frame to the end, so that the trace shows each
+// form waiting for its value.
+#ifdef VELLUMARK_TRACE
+constexpr bool traced = true;
+#else
+constexpr bool traced = false;
+#endif
+
+// How many values an arithmetic call gathers before they are added up.
+constexpr std::size_t foldAfter = 1024;
+
+// Adds up (or multiplies out) the values from `from` on into one integer, when
+// every one of them is an integer; otherwise they stay for the built-in to
+// fail on in its turn.
+void fold(std::size_t from, bool product) {
+  int folded = product ? 1 : 0;
+  for (Item* const* value = valueStack.from(from); value != valueStack.end(); ++value) {
+    if (*value == nullptr || !isA<Integer>(**value)) return;
+    const int number = static_cast<const Integer&>(**value).getInt();
+    folded = product ? wrappingMul(folded, number) : wrappingAdd(folded, number);
+  }
+  valueStack.truncate(from);
+  valueStack.push(Integer::make(folded));
+}
+
+// A built-in call has gathered foldAfter atoms in a row: folds what its
+// built-in would only add up or multiply out.
+[[gnu::noinline]] void foldOperands(std::size_t start, Awaiting gatheredFor) {
+  if (gatheredFor != Awaiting::operandForApply) return;
+  const Reads reads = readsOf(static_cast<const Symbol&>(*valueStack.at(start)));
+  if (reads == Reads::all || reads == Reads::lastOnly) return;
+  const bool afterFirst = reads == Reads::firstAndSum || reads == Reads::firstAndProduct;
+  fold(start + 1 + (afterFirst ? 1 : 0), reads == Reads::product || reads == Reads::firstAndProduct);
+}
+
 // evaluateList's loop: evaluates `expressions` first to last onto the value
 // stack, after the values gathered so far. An atom's value goes straight in;
 // an expression that is a form needs evaluation of its own, so a frame waits
 // for it: `waiting`, when this gathering already has one, else a new one.
 Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool newestOnly, Frame* waiting) {
+  // Folding is asked about after every foldAfter atoms in a row, the long
+  // runs of operands that fill the value stack; asking at every operand would
+  // cost every call.
+  std::size_t atomsInRow = 0;
   Item* expression = nullptr;
   while (takeFirst(expressions, expression)) {
     // Once another value follows, the one before will never be read.
     if (newestOnly) valueStack.truncate(start + 1);
     if (isA<Cons>(*need(expression))) {
+      if (newestOnly && expressions == getEmpty() && !traced) {
+        // The last form of a begin: its value is the begin's, so the begin
+        // has nothing left to do and gives up its frame and its values. Its
+        // level of nesting stays open, as a bare call on the frame below,
+        // until the value passes there, so nesting is counted as before; a
+        // countdown that recurses from its last form keeps no frame a level.
+        valueStack.truncate(start);
+        if (waiting != nullptr) frames.pop();
+        frames.enterBareCall();
+        return Step::evaluate(expression);
+      }
       if (waiting != nullptr) {
         waiting->expressions = expressions;
       } else {
@@ -189,6 +247,10 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
       return Step::evaluate(expression);
     }
     valueStack.push(expression->evaluate());
+    if (++atomsInRow == foldAfter) [[unlikely]] {
+      foldOperands(start, gatheredFor);
+      atomsInRow = 0;
+    }
   }
   if (waiting != nullptr) frames.pop();
   return afterGathering(start, gatheredFor);
@@ -221,12 +283,23 @@ Step resume(Item* value) {
 void resetEvaluation() {
   frames.clear();
   valueStack.truncate(0);
+  madeSoFar = {};
 }
 #endif
 
 Item* Operands::list() const {
   ListBuilder list;
-  for (Item* operand : *this) list.add(operand);
+  bool deeper = false;
+  for (Item* operand : *this) {
+    list.add(operand);
+    if (operand == nullptr) {
+      madeSoFar.holdsNoValue = true;
+    } else if (isA<Cons>(*operand)) {
+      deeper = true;
+    }
+  }
+  // However many elements are lists, the new list is one level deeper at most.
+  if (deeper) ++madeSoFar.deepened;
   return list.finish(getEmpty());
 }
 
@@ -262,7 +335,7 @@ Step evalCons(Item* head, Item* operands) {
   if (!isSymbol(*need(head))) {
     // Whatever a head that is a pair yields is called as a procedure. Any
     // other head has no name to go by, and fails as asking for one does.
-    if (!head->isCons()) failGetString();
+    if (!head->isCons()) fail(Error::notString, head);
     frames.push(Frame::forHeadToCall(operands));
     trace::waiting(Awaiting::headToCall, frames.size(), head, nullptr, nullptr, operands);
     return Step::evaluate(head);
@@ -286,7 +359,8 @@ Step evaluateList(Item* expressions, Item* head, Awaiting gatheredFor) {
   const std::size_t start = valueStack.size();
   valueStack.push(head);
   // The head of a built-in call is a symbol: evalCons comes here for no other.
-  const bool newestOnly = gatheredFor == Awaiting::operandForApply && readsLastOnly(static_cast<const Symbol&>(*head));
+  const bool newestOnly =
+      gatheredFor == Awaiting::operandForApply && readsOf(static_cast<const Symbol&>(*head)) == Reads::lastOnly;
   trace::gathering(gatheredFor == Awaiting::valueForDefine);
   return gather(expressions, start, gatheredFor, newestOnly, nullptr);
 }
@@ -354,6 +428,7 @@ Item* defineAfterValues(Item* name, Operands values) {
 Step lambda(Item* procedure, Item* arguments) {
   Stack& stack = *Environment::getInstance();
   std::uint32_t pushed = 0;
+  trace::calling(procedure, arguments);
   Item* parameters = second(procedure);
   while (arguments != getEmpty()) {
     Item* argument = first(arguments);
@@ -365,6 +440,7 @@ Step lambda(Item* procedure, Item* arguments) {
     ++pushed;
   }
   const Step body = Step::evaluate(third(procedure));
+  trace::bodyBegins();
   // A call that bound nothing has nothing to undo after its body, so it keeps
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
@@ -410,7 +486,7 @@ int div(Operands operands) {
   const int dividend = operands.firstValue()->getInt();
   // Divided by the product of all the others at once, not one after another.
   const int divisor = mul(operands.rest());
-  if (divisor == 0) fail("Error: division by zero.");
+  if (divisor == 0) fail(Error::divisionByZero);
   // The one quotient that does not fit wraps, as every other result does.
   if (dividend == INT_MIN && divisor == -1) return INT_MIN;
   return dividend / divisor;

@@ -19,6 +19,9 @@ class Integer final : public Item {
 
   void print(std::ostream& os) const override;
   int getInt() const override;
+  // The same as print, for the printer, which meets integers often enough in
+  // a list for the virtual call to show.
+  void printNumber(std::ostream& os) const;
 
  private:
   int number_;

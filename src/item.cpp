@@ -11,7 +11,7 @@
 
 Item* Item::evaluate() { return this; }
 
-void Item::print(std::ostream& os) const { fail("Error: printing generic item.", os); }
+void Item::print(std::ostream& os) const { fail(Error::printingGeneric, this, os); }
 
 void Item::printCdr(std::ostream& os) const {
   write(os, " . ");
@@ -19,13 +19,13 @@ void Item::printCdr(std::ostream& os) const {
   put(os, ')');
 }
 
-int Item::getInt() const { fail("Error: tried to getInt from non-Integer."); }
+int Item::getInt() const { fail(Error::notInteger, this); }
 
-std::string Item::getString() const { failGetString(); }
+std::string Item::getString() const { fail(Error::notString, this); }
 
-Item* Item::getCar() const { failGetCar(); }
+Item* Item::getCar() const { fail(Error::notPairForCar, this); }
 
-Item* Item::getCdr() const { failGetCdr(); }
+Item* Item::getCdr() const { fail(Error::notPairForCdr, this); }
 
 bool Item::isEmpty() const { return false; }
 
@@ -40,15 +40,21 @@ std::ostream& operator<<(std::ostream& os, Item* value) {
   return os;
 }
 
-void failGetString() { fail("Error: tried to getString from non-String."); }
-
-void failGetCar() { fail("Error: tried to getCar from non-Cons."); }
-
-void failGetCdr() { fail("Error: tried to getCdr from non-Cons."); }
-
-void unbound() { fail("Error: unbound symbol."); }
+void unbound() { fail(Error::unbound); }
 
 void readyToPrint(Item* value) {
+  // An atom prints with nothing reserved.
+  if (!isA<Cons>(*need(value))) return;
+  // What has been made so far tells enough without a walk, unless some pair
+  // holds no value, or calls may have nested deeper than the printer has room
+  // for. The program itself is never walked: the reader knows its nesting.
+  if (!madeSoFar.holdsNoValue) {
+    if (madeSoFar.deepened == 0) {
+      reservePrinting(madeSoFar.read);
+      return;
+    }
+    if (madeSoFar.read + madeSoFar.deepened <= printingRoom()) return;
+  }
   // A worklist rather than recursion: the value may be nested a million deep.
   // Each list waits with the number of lists it is nested in, and the deepest
   // nesting is what the printer's own worklist will hold.

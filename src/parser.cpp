@@ -29,8 +29,11 @@ void Parser::refill() {
   const std::ptrdiff_t count = platform::readInput(buffer_.get(), blockSize);
   // Input that cannot be read is no end of input: the run must not report
   // success for what it never saw.
-  if (count < 0) fail("Error: standard input could not be read.");
-  if (count == 0) finish(0);  // The end of the input ends the run quietly.
+  if (count < 0) fail(Error::unreadableInput);
+  if (count == 0) {
+    trace::inputEnded(line_, column_, !isPunctuation());
+    finish(0);  // The end of the input ends the run quietly.
+  }
   next_ = buffer_.get();
   end_ = next_ + count;
 }
@@ -81,12 +84,12 @@ Item* Parser::readSymbol() {
   return Symbol::named(name_);
 }
 
-Item* Parser::readCdr(std::vector<OpenList>& open) {
-  OpenList& list = open.back();
+Item* Parser::readCdr(OpenLists& open) {
+  OpenList& list = open.top();
   skipWhitespace();
   if (current_ == ')') {
     Item* finished = list.elements.finish(getEmpty());
-    open.pop_back();
+    open.pop();
     trace::listClosed(finished, line_, column_);
     getNextChar();
     return finished;
@@ -104,7 +107,8 @@ Item* Parser::readItem() {
   // characters taken and the values built are those of the recursive grammar:
   //   item := "(" tail | numeral | symbol
   //   tail := ")" | "." item ")" | item tail
-  std::vector<OpenList> open;
+  OpenLists open;
+  std::uint32_t deepest = 0;
   for (;;) {
     // An item begins here.
     skipWhitespace();
@@ -112,7 +116,11 @@ Item* Parser::readItem() {
     if (current_ == '(') {
       trace::listOpened(line_, column_);
       getNextChar();
-      open.emplace_back();
+      // A list read as an element is one level deeper than the list it is in;
+      // one read as a dotted tail continues that list when printed.
+      const std::uint32_t nesting = open.empty() ? 0 : open.top().nesting + (open.top().dotted ? 0 : 1);
+      if (nesting > deepest) deepest = nesting;
+      open.push(OpenList{{}, false, nesting});
       value = readCdr(open);
     } else if (isDigit()) {
       const std::uint32_t line = line_;
@@ -121,7 +129,7 @@ Item* Parser::readItem() {
       trace::atomRead(line, column, lastLine_, lastColumn_);
     } else if (isPunctuation()) {
       trace::readFailed(line_, column_);
-      fail("Bad input.");
+      fail(Error::badInput);
     } else {
       const std::uint32_t line = line_;
       const std::uint32_t column = column_;
@@ -132,18 +140,20 @@ Item* Parser::readItem() {
     // with it is itself finished and handed on in turn.
     while (value != nullptr) {
       if (open.empty()) {
+        trace::readBeyond(current_, next_, end_);
         giveBack();
+        if (deepest > madeSoFar.read) madeSoFar.read = deepest;
         return value;
       }
-      OpenList& list = open.back();
+      OpenList& list = open.top();
       if (list.dotted) {
         skipWhitespace();
         if (current_ != ')') {
           trace::readFailed(line_, column_);
-          fail("Bad pair");
+          fail(Error::badPair);
         }
         value = list.elements.finish(value);
-        open.pop_back();
+        open.pop();
         trace::listClosed(value, line_, column_);
         getNextChar();
       } else {

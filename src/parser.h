@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "chunked.h"
 #include "cons.h"
 #include "item.h"
 
@@ -33,6 +33,9 @@ class Parser {
   struct OpenList {
     ListBuilder elements;
     bool dotted = false;  // its "." has been read; the tail comes next
+    // How many lists the printer is inside while printing this one's
+    // elements (see MadeSoFar): 0 for the outermost list.
+    std::uint32_t nesting = 0;
   };
 
   void getNextChar();
@@ -42,7 +45,10 @@ class Parser {
   // Reads on in the innermost open list, after its "(" or after an element:
   // at its ")" closes it and returns it; otherwise returns null, with the list
   // marked dotted when a "." was read, and an item comes next.
-  Item* readCdr(std::vector<OpenList>& open);
+  // The open lists, innermost on top. A chunked stack: a program nested a
+  // hundred thousand deep would otherwise be copied into ever larger arrays.
+  using OpenLists = ChunkedStack<OpenList, 8>;
+  Item* readCdr(OpenLists& open);
   void refill();
   // Hands what was read beyond the lookahead back to standard input, where it
   // can be (see platform::giveBackInput), and forgets it.

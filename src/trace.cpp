@@ -6,16 +6,28 @@
 // events, in order among the others, so that joined they are exactly what the
 // interpreter writes. A run may make billions of events: the first
 // `headEvents` are written as they happen, the last `tailEvents` are kept as
-// records and written at the end, with a count of those left out between.
-// Output is never left out.
+// records and written at the end, after a count of those left out. Output is
+// never left out: the tail keeps at most `tailOutputBytes` of it, and what
+// falls out of the tail is written as it goes, so the trace's size is linear
+// in its events and its memory bounded.
+//
+// The trace ends as the interpreter does: a write that fails ends the run
+// with status 1, and a run that runs out of memory ends with the whole lines
+// written so far and the error line, allocating nothing on the way.
 #include "trace.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <iostream>
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -23,8 +35,10 @@
 #include "cons.h"
 #include "environment.h"
 #include "explain.h"
+#include "fail.h"
 #include "frames.h"
 #include "item.h"
+#include "platform.h"
 #include "stack.h"
 #include "symbol.h"
 #include "trace_records.h"
@@ -35,24 +49,44 @@ namespace {
 
 constexpr std::size_t headEvents = 100'000;
 constexpr std::size_t tailEvents = 10'000;
+constexpr std::size_t tailOutputBytes = std::size_t{1} << 20;
 // Places are remembered for this many forms and elements; a larger program
 // still runs, and its later forms are reported without a place.
 constexpr std::size_t placesKept = 4'000'000;
 
-// Catches what the program writes to standard output.
+void takeOutput(std::string_view text);
+bool outputFailed();
+
+// Catches what the program writes to standard output, a block at a time: a
+// full block is taken as output of its own, so output between two events is
+// never held whole.
 class Capture final : public std::streambuf {
  public:
-  std::string text;
+  Capture() { setp(block_.data(), block_.data() + block_.size()); }
+  // Hands what was written since the last time to takeOutput.
+  void take() {
+    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    if (!text.empty() && !dropped) takeOutput(text);
+  }
+  // Set once memory has run out: what the program writes is let go.
+  bool dropped = false;
 
  protected:
   int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
+    take();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
     return traits_type::not_eof(c);
   }
-  std::streamsize xsputn(const char* s, std::streamsize count) override {
-    text.append(s, static_cast<std::size_t>(count));
-    return count;
-  }
+  // A flush reports on the trace's own writes, so that the run's status is 1
+  // when they failed; the output itself waits for the next event.
+  int sync() override { return outputFailed() ? -1 : 0; }
+
+ private:
+  std::array<char, std::size_t{1} << 14> block_{};
 };
 
 // What the trace alone knows of a binding on the binding stack: who made it.
@@ -71,65 +105,107 @@ struct State {
 
   std::size_t events = 0;
   std::size_t skipped = 0;
-  std::vector<Event> tail;  // a ring of the newest records once past the head
-  std::string skippedOutput;
+  // The newest records once past the head, events and output in order; the
+  // text of each output record is in tailText, in the same order.
+  std::deque<Event> tail;
+  std::deque<std::string> tailText;
+  std::size_t tailEventsKept = 0;
+  std::size_t tailTextBytes = 0;
+  bool starved = false;   // memory ran out
+  bool finished = false;  // finishing has begun
 
   std::uint32_t depth = 0;  // the frames open at the newest event
   // The form each gathering works on, newest last, until its values are used.
   std::vector<Item*> gatherings;
-  // The form each waiting frame works on, newest last: the value a frame waits
-  // for brings its form back as the current one.
-  std::vector<Item*> waitingIn;
+  // The names in facts.names, to keep each once.
+  std::unordered_set<Item*> namesSeen;
+  // The argument each parameter name was last bound to by a call.
+  std::unordered_map<Item*, Item*> lastArgument;
   ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
   Event pendingApply{};          // taken once its result is known
 };
 
 State* state = nullptr;
 
+bool outputFailed() { return state->writer.failed(); }
+
 Event event(Kind kind, std::size_t depth, Item* a = nullptr, Item* b = nullptr, Item* c = nullptr) {
   return Event{kind, Awaiting::result, 0, static_cast<std::uint32_t>(depth), a, b, c, nullptr, 0, 0, {}};
 }
 
-// Takes one event: written now while within the head, else kept in the ring
-// in place of the oldest.
-void record(const Event& e) {
+// A write of the trace failed: the rest of the run could only be lost, so it
+// ends now, with status 1 (the reader has gone away, the disk is full).
+void stopIfUnwritable() {
+  if (state->writer.failed() && !state->finished) finish(1);
+}
+
+// Takes the oldest record out of the tail: an event is left out, output is
+// written now.
+void dropOldest() {
   State& s = *state;
-  const std::size_t index = s.events++;
-  if (index < headEvents) {
-    s.writer.output(s.capture.text);
-    s.capture.text.clear();
-    s.writer.event(e, s.places);
+  const Event oldest = s.tail.front();
+  s.tail.pop_front();
+  if (oldest.kind != Kind::output) {
+    --s.tailEventsKept;
+    ++s.skipped;
     return;
   }
-  // Output since the last event is kept whole, whatever is left out.
-  s.skippedOutput += s.capture.text;
-  s.capture.text.clear();
-  const std::size_t slot = (index - headEvents) % tailEvents;
-  if (s.tail.size() < tailEvents) {
-    s.tail.push_back(e);
-  } else {
-    s.tail[slot] = e;
-    ++s.skipped;
-  }
+  s.writer.output(s.tailText.front());
+  s.tailTextBytes -= s.tailText.front().size();
+  s.tailText.pop_front();
 }
+
+void takeOutput(std::string_view text) {
+  State& s = *state;
+  if (s.events < headEvents || s.finished) {
+    s.writer.output(text);
+  } else {
+    while (!s.tail.empty() && s.tailTextBytes + text.size() > tailOutputBytes) dropOldest();
+    s.tailText.emplace_back(text);
+    s.tailTextBytes += text.size();
+    s.tail.push_back(event(Kind::output, 0));
+  }
+  stopIfUnwritable();
+}
+
+// Takes one event, after the output written before it: written now while
+// within the head, else kept in the tail in place of the oldest.
+void record(const Event& e) {
+  State& s = *state;
+  s.capture.take();
+  if (s.events++ < headEvents) {
+    s.writer.event(e, s.places);
+    stopIfUnwritable();
+    return;
+  }
+  while (s.tailEventsKept == tailEvents) dropOldest();
+  s.tail.push_back(e);
+  ++s.tailEventsKept;
+  stopIfUnwritable();
+}
+
+constexpr std::string_view usage =
+    "usage: vellumark-trace [--json] < program\n"
+    "Runs the program as vellumark does and tells each step of its evaluation.\n";
 
 }  // namespace
 
 void start(int argc, char** argv) {
-  state = new State();
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
-    if (option == "--json") {
-      state->writer.json = true;
-    } else {
-      static_cast<void>(std::fprintf(stderr,
-                                     "usage: vellumark-trace [--json] < program\n"
-                                     "Runs the program as vellumark does and tells each step of its evaluation.\n"));
-      std::exit(option == "--help" ? 0 : 2);
+    if (option == "--help") {
+      std::exit(platform::writeOutput(usage.data(), usage.size()) ? 0 : 1);
+    }
+    if (option != "--json") {
+      static_cast<void>(std::fprintf(stderr, "vellumark-trace: unknown option '%s'\n%s", argv[i], usage.data()));
+      std::exit(2);
     }
   }
+  state = new State();
+  // From here on a failure's line goes to the capture, and the trace writes it.
   std::cout.rdbuf(&state->capture);
-  state->tail.reserve(tailEvents);
+  state->writer.json = argc > 1;  // --json, the one option a run takes
+  state->writer.reserve();
 }
 
 void listOpened(std::uint32_t line, std::uint32_t column) { state->facts.open.push_back(Place{line, column, 0, 0}); }
@@ -165,6 +241,19 @@ void readFailed(std::uint32_t line, std::uint32_t column) {
   state->facts.readFailure = Place{line, column, line, column};
 }
 
+void inputEnded(std::uint32_t line, std::uint32_t column, bool inAtom) {
+  state->facts.inputEnd = Place{line, column, line, column};
+  state->facts.endedInAtom = inAtom;
+}
+
+void readBeyond(int lookahead, const unsigned char* next, const unsigned char* end) {
+  // Enough to show the start of a second expression.
+  constexpr std::ptrdiff_t kept = 200;
+  std::string& beyond = state->facts.beyond;
+  beyond.assign(1, static_cast<char>(lookahead));
+  beyond.append(next, end - next < kept ? end : next + kept);
+}
+
 void evaluating(Item* form, std::size_t depth) {
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
@@ -175,7 +264,8 @@ void gathering(bool /*forDefine*/) { state->gatherings.push_back(state->facts.cu
 
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
   State& s = *state;
-  s.waitingIn.push_back(s.facts.current);
+  // The value this frame waits for brings its form back as the current one.
+  s.facts.underWay.push_back(s.facts.current);
   Event e = event(Kind::wait, depth, form, why == Awaiting::body ? s.facts.current : nullptr, rest);
   e.why = why;
   if (values != nullptr) {
@@ -188,9 +278,9 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
 void resumed(Awaiting why, std::size_t depth, Item* value) {
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
-  if (!s.waitingIn.empty()) {
-    s.facts.current = s.waitingIn.back();
-    s.waitingIn.pop_back();
+  if (!s.facts.underWay.empty()) {
+    s.facts.current = s.facts.underWay.back();
+    s.facts.underWay.pop_back();
   }
   Event e = event(Kind::value, depth, value);
   e.why = why;
@@ -205,8 +295,22 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     s.gatherings.pop_back();
   }
   s.origins.push(Origin{by, argumentCell != nullptr});
+  // A name or value may be no value, in a list that evaluation made.
+  if (name == nullptr) {
+    // Nothing to learn of a binding with no name.
+  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
+    s.facts.names.push_back(name);
+  }
+  if (name != nullptr && argumentCell != nullptr) {
+    Item*& last = s.lastArgument[name];
+    if (last == value && value != nullptr && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
+    last = value;
+  } else if (name != nullptr && isA<Cons>(*name)) {
+    s.explainer.defineShorthand(by);
+  }
   Event e = event(Kind::bind, s.depth, name, value, by);
   e.flag = hasValue ? 1 : 0;
+  if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
   record(e);
@@ -225,7 +329,10 @@ void lookedUp(const Symbol& name, Item* value) {
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   const std::size_t position = Environment::getInstance()->positionOf(name);  // from 1
-  if (value == nullptr) s.facts.missing = symbol;
+  if (value == nullptr) {
+    s.facts.missing = symbol;
+    s.facts.missingIn = s.facts.current;
+  }
   if (position != 0 && value != nullptr) {
     const Origin& origin = s.origins[position - 1];
     s.facts.recentlyFound[s.facts.lookups++ % Facts::foundKept] = Found{value, symbol, origin.by, origin.argument};
@@ -262,31 +369,69 @@ void applied(Item* result) {
   s.facts.inBuiltin = false;
   Event e = s.pendingApply;
   e.b = result;
-  if (e.flag == 0) s.explainer.unknownName(e.a, s.facts.builtinForm, result);
+  if (e.flag == 0) {
+    s.facts.unknownLists[s.facts.unknownCalls++ % Facts::listsKept] = {result, s.facts.builtinForm};
+    s.explainer.unknownName(e.a, s.facts.builtinForm, result, s.facts);
+  }
   record(e);
 }
 
-void failing(std::string_view line) { state->facts.errorLine = line; }
+void calling(Item* procedure, Item* arguments) {
+  Facts& f = state->facts;
+  f.calling = procedure;
+  f.callingArguments = arguments;
+  f.callingForm = f.current;
+  f.lastCall = f.current;
+  f.lastProcedure = procedure;
+  f.lastArguments = arguments;
+}
+
+void bodyBegins() { state->facts.calling = nullptr; }
+
+void outOfMemory() {
+  if (state == nullptr) return;
+  state->starved = true;
+  state->capture.dropped = true;
+}
+
+void failing(Error kind, const Item* culprit) {
+  if (state == nullptr) return;
+  Facts& f = state->facts;
+  f.failed = true;
+  f.error = kind;
+  f.culprit = culprit;
+}
 
 void finishing(int status) {
+  if (state == nullptr) return;
   State& s = *state;
-  std::cout.flush();
-  if (s.events > headEvents) {
-    // What was written after the first events comes whole, before the last
-    // events, which are written from their records.
-    if (s.skipped > 0) s.writer.skipped(s.skipped);
-    s.writer.output(s.skippedOutput);
-    s.skippedOutput.clear();
-    const std::size_t oldest = s.tail.size() < tailEvents ? 0 : (s.events - headEvents) % tailEvents;
-    for (std::size_t i = 0; i < s.tail.size(); ++i) s.writer.event(s.tail[(oldest + i) % s.tail.size()], s.places);
+  if (s.starved) {
+    // Whatever was being written when memory ran out is cut at its last whole
+    // line, and the error line follows, as the interpreter's would.
+    static constexpr std::string_view line = "Error: out of memory.\n";
+    s.writer.lastWords(line);
+    return;
   }
-  s.writer.output(s.capture.text);
-  s.capture.text.clear();
-  if (!s.facts.errorLine.empty() && status != 0) s.writer.error(s.facts.errorLine);
+  if (s.finished || s.writer.failed()) return;
+  s.finished = true;
+  if (s.events > headEvents) {
+    if (s.skipped > 0) s.writer.skipped(s.skipped);
+    while (!s.tail.empty()) {
+      const Event& e = s.tail.front();
+      if (e.kind == Kind::output) {
+        s.writer.output(s.tailText.front());
+        s.tailText.pop_front();
+      } else {
+        s.writer.event(e, s.places);
+      }
+      s.tail.pop_front();
+    }
+  }
+  s.capture.take();
+  if (!s.facts.errorLine().empty() && status != 0) s.writer.error(s.facts.errorLine());
   for (const Said& said : s.explainer.atEnd(status, s.facts)) s.writer.sentence(said, s.places);
   s.writer.end(status);
   s.writer.flush(true);
-  static_cast<void>(std::fflush(stdout));
 }
 
 }  // namespace trace

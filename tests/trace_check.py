@@ -22,16 +22,39 @@
       stand-in for vellumark that the differential checker can compare with
       vellumark on random programs.
 
+  trace_check.py said VELLUMARK_TRACE CASE_FILE...
+      Golden explanations: as golden, but the "<" lines are only what the
+      trace says about the run, not its steps: the error, explanation and
+      note events (with the line that gives a form's place) and the end, in
+      the form the case asks for. A run may take millions of steps to fail
+      (a recursion without end) and still be a short case.
+
+  trace_check.py streams VELLUMARK_TRACE
+      The trace's own output at its edges, which must end as vellumark's
+      does: a full disk, a closed standard output and a file-size limit end
+      with status 1 and a prefix of the trace; a reader that goes away ends
+      the run (status 1, no signal); a standard output set not to block,
+      whose reader starts late, gets the whole trace.
+
+  trace_check.py names VELLUMARK_TRACE REFERENCE_TSV
+      Every form and built-in of the reference (doc/reference.tsv), called
+      with two of its letters swapped, must have the trace's note ask "did
+      you mean" it: the explainer's own list of the language's names must
+      not fall behind the language.
+
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole trace (there is no banner of its own): readable, or JSON where the
-      case gives "args --json". A case with no "<" line must write the usage
-      to standard error.
+      case gives "args --json". A case with no "<" line must name the option
+      it does not take and write the usage to standard error.
 """
 import json
 import os
+import resource
 import subprocess
 import sys
+import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import golden  # noqa: E402
@@ -146,18 +169,139 @@ USAGE = (b"usage: vellumark-trace [--json] < program\n"
 def golden_problems(traced, case):
     """A golden trace's problems. A case may give options ("args") and start
     with standard input closed. A run that ends before it reads (an option it
-    does not take, or --help) writes nothing to standard output and the usage
-    to standard error (a coverage build may add its own lines after it)."""
+    does not take) writes nothing to standard output, and to standard error
+    the option it does not take, then the usage (a coverage build may add its
+    own lines after it)."""
     options = {"preexec_fn": lambda: os.close(0)} if case.stdin_closed else {}
     problems, done = harness.check([traced, *case.args], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS,
                                    **options)
-    if done is not None and not case.stdout and not done.stderr.startswith(USAGE):
-        problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected the usage")
+    if done is not None and not case.stdout and not case.full:
+        unknown = next((a for a in case.args if a != "--json"), "")
+        expected = f"vellumark-trace: unknown option '{unknown}'\n".encode() + USAGE
+        if not done.stderr.startswith(expected):
+            problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected {expected!r}")
     return problems
+
+
+def streams_problems(traced):
+    program = COUNTDOWN.format(3000).encode()
+    normal = subprocess.run([traced, "--json"], input=program, capture_output=True, timeout=TIMEOUT_SECONDS)
+    problems = [] if normal.returncode == 0 else [f"the countdown ended with {normal.returncode}"]
+
+    def ends_with_1(what, **options):
+        done = subprocess.run([traced, "--json"], input=program, timeout=TIMEOUT_SECONDS, **options)
+        if done.returncode != 1:
+            problems.append(f"{what}: status {done.returncode}, expected 1")
+    with open("/dev/full", "wb") as full:
+        ends_with_1("standard output /dev/full", stdout=full)
+    ends_with_1("standard output closed", preexec_fn=lambda: os.close(1))
+    with tempfile.TemporaryFile() as cut:
+        ends_with_1("a file-size limit of 1 KiB", stdout=cut, preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_FSIZE, (1024, 1024)))
+        cut.seek(0)
+        if not normal.stdout.startswith(cut.read()):
+            problems.append("under a file-size limit: not a prefix of the trace")
+    # A reader that reads one line and goes away.
+    child = subprocess.Popen([traced, "--json"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    child.stdin.write(program)
+    child.stdin.close()
+    child.stdout.readline()
+    child.stdout.close()
+    if child.wait(timeout=TIMEOUT_SECONDS) != 1:
+        problems.append(f"a reader that went away: status {child.returncode}, expected 1")
+    # A standard output that does not block, read only once the pipe is full.
+    reader, writer = os.pipe()
+    os.set_blocking(writer, False)
+    child = subprocess.Popen([traced, "--json"], stdin=subprocess.PIPE, stdout=writer)
+    os.close(writer)
+    child.stdin.write(program)
+    child.stdin.close()
+    time.sleep(0.5)
+    with os.fdopen(reader, "rb") as late:
+        got = late.read()
+    if child.wait(timeout=TIMEOUT_SECONDS) != 0 or got != normal.stdout:
+        problems.append(f"a standard output that does not block: status {child.returncode}, "
+                        f"{len(got)} of {len(normal.stdout)} bytes")
+    return problems
+
+
+# A run that runs out of memory ends its trace with the error line alone, as
+# vellumark ends: the trace cannot have the memory to say more.
+SAID_READABLE = (b"error ", b"why ", b"note ", b"end ", b"Error: out of memory.")
+SAID_JSON = ("error", "explanation", "note", "end")
+
+
+def said_of(trace, json_lines):
+    """The lines of `trace` that say something about the run, not a step."""
+    kept = []
+    follows = False
+    for line in trace.split(b"\n")[:-1]:
+        if json_lines:
+            keep = json.loads(line)["event"] in SAID_JSON
+        else:
+            # A sentence about a form is followed by a line with its place.
+            keep = line.startswith(SAID_READABLE) or (follows and line.startswith(b"         ("))
+            follows = keep and not line.startswith(b"end ")
+        if keep:
+            kept.append(line + b"\n")
+    return b"".join(kept)
+
+
+def said_problems(traced, case):
+    def limit():
+        if case.address_space is not None:
+            resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
+        if case.stdin_closed:
+            os.close(0)
+
+    options = {"preexec_fn": limit} if case.address_space is not None or case.stdin_closed else {}
+    done = subprocess.run([traced, *case.args], input=None if case.stdin_closed else case.stdin, capture_output=True,
+                          timeout=TIMEOUT_SECONDS, **options)
+    problems = []
+    got = said_of(done.stdout, "--json" in case.args)
+    if got != case.stdout:
+        problems.extend(harness.first_difference(got, case.stdout))
+    if done.returncode != case.status:
+        problems.append(f"status {done.returncode}, expected {case.status}")
+    return problems
+
+
+def reference_names(path):
+    """The names of the forms and built-ins in the reference table."""
+    names = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            for written in line.split("\t")[1].split(", "):
+                names.append(written.strip("`").lstrip("(").split(" ")[0].rstrip(")"))
+    return names
+
+
+def misspelt_problems(traced, name):
+    # The first two neighbouring letters after the first that differ, or the
+    # two letters of a short name, swapped.
+    i = next((j for j in range(1, len(name) - 1) if name[j] != name[j + 1]), 0)
+    misspelt = name[:i] + name[i + 1] + name[i] + name[i + 2:]
+    program = f"({misspelt} 1)\n".encode()
+    done = subprocess.run([traced], input=program, capture_output=True, timeout=TIMEOUT_SECONDS)
+    if f"Did you mean `{name}`?".encode() not in done.stdout:
+        return [f"({misspelt} 1) suggests no `{name}`: {done.stdout[-300:]!r}"]
+    return []
 
 
 def main():
     mode, *rest = sys.argv[1:]
+    if mode == "names":
+        traced, reference = rest
+        return harness.main(lambda: [
+            harness.report(f"a misspelt {name}", misspelt_problems(traced, name))
+            for name in reference_names(reference) if len(name) > 1])
+    if mode == "said":
+        traced, *paths = rest
+        return harness.main(lambda: [
+            harness.report(f"{case.where} {case.title}", said_problems(traced, case))
+            for path in paths for case in golden.parse(path)])
     if mode == "same":
         plain, traced, *paths = rest
         return harness.main(
@@ -174,6 +318,8 @@ def main():
         plain, traced, *steps = rest
         return harness.main(lambda: [harness.report(f"a countdown of {n} steps", bounded_problems(plain, traced, int(n)))
                                      for n in steps])
+    if mode == "streams":
+        return harness.main(lambda: [harness.report("the trace's own output at its edges", streams_problems(rest[0]))])
     if mode == "output":
         got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
         events = [json.loads(line) for line in got.stdout.split(b"\n") if line]
