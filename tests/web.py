@@ -11,7 +11,8 @@ python3-selenium.
         why a run printed nothing, in the words vellumark-trace (beside
         INTERPRETER) uses for the same bytes; why a run of a newcomer's
         mistake failed or surprised, in vellumark-trace's words, with the form
-        it names marked in the editor until the next edit
+        it names marked in the editor until the next edit; the list of what is
+        not in the language, above the editor, against doc/not-in-language.md
   deep  large.py's million nested calls, million-element list and recursion
         without end, which must end within 10 seconds; prints each one's time
 
@@ -304,6 +305,35 @@ def check_why(site, interpreter, problems):
                 problems.append(f"{program!r}: an edit left the mark {site.driver.execute_script(MARKED)!r}")
 
 
+def markdown_text(markdown):
+    return re.sub(r"\*\*|`", "", markdown)
+
+
+def check_missing(site, problems):
+    """The list of what is not in the language is the README's box, from the
+    same file, and is seen above the editor without a click."""
+    lines = (EXAMPLES.parent / "doc" / "not-in-language.md").read_text().splitlines()
+    items = []
+    for line in lines:
+        if line.startswith("- "):
+            items.append(line[2:])
+        elif line.startswith(" ") and items:
+            items[-1] += " " + line.strip()
+    site.open()
+    shown = site.driver.execute_script("""
+      const list = document.getElementById('not-in-language');
+      const box = list && list.getBoundingClientRect();
+      return list && {open: list.open, items: [...list.querySelectorAll('li')].map((item) => item.textContent),
+                      above: box.bottom <= document.getElementById('program').getBoundingClientRect().top,
+                      height: [...list.querySelectorAll('li')].every((item) => item.offsetHeight > 0)};""")
+    if not shown:
+        problems.append("the page has no #not-in-language")
+    elif shown["items"] != [markdown_text(item) for item in items] or len(items) < 10:
+        problems.append(f"#not-in-language holds {shown['items']!r}, doc/not-in-language.md {items!r}")
+    elif not (shown["open"] and shown["above"] and shown["height"]):
+        problems.append(f"#not-in-language is not shown open above the editor: {shown!r}")
+
+
 def check_deep(site, problems):
     site.open()
     for case in (large.a_million_nested_calls, large.append_two_long_lists, large.recursion_without_end):
@@ -386,7 +416,8 @@ def main():
     if arguments.group == "page":
         checks = [lambda problems: check_page(site, arguments.interpreter, problems),
                   lambda problems: check_silent(site, arguments.interpreter, problems),
-                  lambda problems: check_why(site, arguments.interpreter, problems)]
+                  lambda problems: check_why(site, arguments.interpreter, problems),
+                  lambda problems: check_missing(site, problems)]
     else:
         checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
     drive(site, checks + [screenshot])
