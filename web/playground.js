@@ -265,6 +265,9 @@ if (previous !== null) {
   share(source);
   kept.textContent = 'Your text is kept in this browser.';
 }
+// On a phone the list of what is not in the language, open, would push the
+// editor out of sight: there it starts closed, its heading showing.
+if (matchMedia('(max-width: 40rem)').matches) $('not-in-language').open = false;
 if (!linked && !state.textContent) state.textContent = 'Write an expression or choose an example, then Run.';
 askVerdict();
 loadExamples(!linked && previous === null).catch((error) => {

@@ -6,8 +6,9 @@
 // build (vellumark-trace --json), only for what it explains: its `explanation`
 // event (why the run failed) and its `note` events (what surprised it). A run
 // the traced build cannot finish within `budget` ms is left unexplained, and
-// so is one the plain interpreter already took longer than that over: the
-// traced build is slower. A run that printed nothing is explained from the
+// so is one the plain interpreter took longer than `budget / 8` over: the
+// traced build is some 30 times slower, so it would only keep a core busy for
+// nothing, and a worker ended while busy runs on for a moment. A run that printed nothing is explained from the
 // reader's verdict instead, as it was before (verdict.js).
 import {startRun} from './protocol.js';
 
@@ -20,8 +21,8 @@ function decoded(value) {
   return typeof value === 'string' ? utf8.decode(Uint8Array.from(value, (c) => c.charCodeAt(0))) : value;
 }
 
-// The events that tell, from the lines of a trace as they come. Every other
-// line is skipped unparsed: a trace of two seconds holds millions.
+// The events that tell, from the lines of a trace as they come (the worker
+// passes on only those; any other is skipped all the same).
 export class ToldEvents {
   constructor() {
     this.decoder = new TextDecoder();
@@ -92,7 +93,7 @@ export function whyView(why, editor) {
     // traced build can within the budget.
     traced(input, took) {
       cancel();
-      if (took > budget) return;
+      if (took > budget / 8) return;
       const events = new ToldEvents();
       const ran = startRun(input, {
         output: ({bytes}) => events.write(bytes),
@@ -101,7 +102,7 @@ export function whyView(why, editor) {
           tell(input, events.told);
         },
         crash: cancel,
-      }, {traced: true});
+      }, {explaining: true});
       job = ran;
       timer = setTimeout(() => { if (job === ran) cancel(); }, budget);
     },
