@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "cons.h"
@@ -90,25 +91,30 @@ Item* failingForm(const Facts& facts) { return facts.inBuiltin ? facts.builtinFo
 
 // The newest lookup that found `value` in a binding made by a call.
 const Found* foundAsArgument(const Facts& facts, Item* value) {
-  const Found* newest = nullptr;
   for (std::size_t i = 0; i < Facts::foundKept && i < facts.lookups; ++i) {
     const Found& f = facts.recentlyFound[(facts.lookups - 1 - i) % Facts::foundKept];
     if (f.value == value && f.argument) return &f;
   }
-  return newest;
+  return nullptr;
 }
 
 // A form of another Lisp the run was inside when it failed (innermost
 // first): (if ...), (let ...) and the like, or the define shorthand.
 std::optional<Said> otherLispUnderWay(const Facts& facts) {
+  // Millions of forms may be under way: a head's name is looked at once, and
+  // a form is shown only once chosen.
+  std::unordered_map<std::size_t, bool> mayBe;
   auto check = [&](Item* form) -> std::optional<Said> {
-    Words words;
-    words.form = show(form);
     Item* head = elementOf(form, 0);
     if (head == nullptr || !isSymbol(*head)) return std::nullopt;
+    const auto [known, added] = mayBe.try_emplace(static_cast<const Symbol&>(*head).id(), false);
+    if (added) known->second = show(head) == "define" || otherLispRule(show(head)).has_value();
+    if (!known->second) return std::nullopt;
+    Words words;
     const std::string name = show(head);
     Item* defined = elementOf(form, 1);
     if (name == "define" && defined != nullptr && isA<Cons>(*defined)) {
+      words.form = show(form);
       words.name = show(defined);
       words.value = show(elementOf(defined, 0)) + " (lambda " + show(static_cast<const Cons*>(defined)->cdr()) + " " +
                     show(elementOf(form, 2)) + ")";
@@ -116,6 +122,7 @@ std::optional<Said> otherLispUnderWay(const Facts& facts) {
     }
     const std::optional<Rule> rule = otherLispRule(name);
     if (!rule || Environment::getInstance()->positionOf(static_cast<const Symbol&>(*head)) != 0) return std::nullopt;
+    words.form = show(form);
     words.name = name;
     words.more = "the run failed inside it";
     return said("explanation", *rule, words, form);
@@ -357,10 +364,13 @@ std::string ruleName(Rule rule) {
 }
 
 void Explainer::lastClauseUntested(Item* clause) {
-  if (notes_.size() >= notesKept) return;
+  if (notes_.size() >= notesKept || plainClauses_.contains(clause)) return;
   const std::string shown = show(testOf(clause), 40);
   // A test written as else or #t says itself that it is not looked at.
-  if (shown == "else" || shown == "#t") return;
+  if (shown == "else" || shown == "#t") {
+    if (plainClauses_.size() < plainClausesKept) plainClauses_.insert(clause);
+    return;
+  }
   Words words;
   words.value = shown;
   notes_.push_back(said("note", Rule::last_clause_untested, words, nullptr));

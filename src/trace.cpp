@@ -107,7 +107,9 @@ struct State {
   std::size_t skipped = 0;
   // The newest records once past the head, events and output in order; the
   // text of each output record is in tailText, in the same order.
-  std::deque<Event> tail;
+  std::vector<Event> tail;  // a ring of room for tailEvents events and as many outputs
+  std::size_t tailStart = 0;
+  std::size_t tailSize = 0;
   std::deque<std::string> tailText;
   std::size_t tailEventsKept = 0;
   std::size_t tailTextBytes = 0;
@@ -121,8 +123,9 @@ struct State {
   std::unordered_set<Item*> namesSeen;
   // The argument each parameter name was last bound to by a call.
   std::unordered_map<Item*, Item*> lastArgument;
-  ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
-  Event pendingApply{};          // taken once its result is known
+  ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
+  Event pendingApply{};                     // taken once its result is known
+  std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
 State* state = nullptr;
@@ -143,9 +146,10 @@ void stopIfUnwritable() {
 // written now.
 void dropOldest() {
   State& s = *state;
-  const Event oldest = s.tail.front();
-  s.tail.pop_front();
-  if (oldest.kind != Kind::output) {
+  const Kind oldest = s.tail[s.tailStart].kind;
+  if (++s.tailStart == s.tail.size()) s.tailStart = 0;
+  --s.tailSize;
+  if (oldest != Kind::output) {
     --s.tailEventsKept;
     ++s.skipped;
     return;
@@ -155,15 +159,25 @@ void dropOldest() {
   s.tailText.pop_front();
 }
 
+// Puts a record at the newest end of the tail, which has room for it.
+void keep(const Event& e) {
+  State& s = *state;
+  std::size_t slot = s.tailStart + s.tailSize++;
+  if (slot >= s.tail.size()) slot -= s.tail.size();
+  s.tail[slot] = e;
+}
+
 void takeOutput(std::string_view text) {
   State& s = *state;
   if (s.events < headEvents || s.finished) {
     s.writer.output(text);
   } else {
-    while (!s.tail.empty() && s.tailTextBytes + text.size() > tailOutputBytes) dropOldest();
+    while (s.tailSize > 0 && (s.tailTextBytes + text.size() > tailOutputBytes || s.tailText.size() == tailEvents)) {
+      dropOldest();
+    }
     s.tailText.emplace_back(text);
     s.tailTextBytes += text.size();
-    s.tail.push_back(event(Kind::output, 0));
+    keep(event(Kind::output, 0));
   }
   stopIfUnwritable();
 }
@@ -179,7 +193,7 @@ void record(const Event& e) {
     return;
   }
   while (s.tailEventsKept == tailEvents) dropOldest();
-  s.tail.push_back(e);
+  keep(e);
   ++s.tailEventsKept;
   stopIfUnwritable();
 }
@@ -203,14 +217,19 @@ void start(int argc, char** argv) {
   }
   state = new State();
   // From here on a failure's line goes to the capture, and the trace writes it.
-  std::cout.rdbuf(&state->capture);
+  state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = argc > 1;  // --json, the one option a run takes
   state->writer.reserve();
+  state->tail.resize(2 * tailEvents);
 }
 
-void listOpened(std::uint32_t line, std::uint32_t column) { state->facts.open.push_back(Place{line, column, 0, 0}); }
+void listOpened(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
+  state->facts.open.push_back(Place{line, column, 0, 0});
+}
 
 void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   Place place = f.open.back();
   f.open.pop_back();
@@ -222,31 +241,37 @@ void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
 }
 
 void atomRead(std::uint32_t line, std::uint32_t column, std::uint32_t endLine, std::uint32_t endColumn) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   f.lastPlace = Place{line, column, endLine, endColumn};
   if (f.open.empty()) f.anythingRead = true;
 }
 
 void elementAdded(const Cons* cell) {
+  if (state == nullptr) return;
   if (state->places.cells.size() < placesKept) state->places.cells[cell] = state->facts.lastPlace;
 }
 
 void read(Item* expression) {
+  if (state == nullptr) return;
   state->facts.readDone = true;
   // An atom read alone has a place too; a list has one already.
   if (!isA<Cons>(*expression)) state->places.forms[expression] = state->facts.lastPlace;
 }
 
 void readFailed(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   state->facts.readFailure = Place{line, column, line, column};
 }
 
 void inputEnded(std::uint32_t line, std::uint32_t column, bool inAtom) {
+  if (state == nullptr) return;
   state->facts.inputEnd = Place{line, column, line, column};
   state->facts.endedInAtom = inAtom;
 }
 
 void readBeyond(int lookahead, const unsigned char* next, const unsigned char* end) {
+  if (state == nullptr) return;
   // Enough to show the start of a second expression.
   constexpr std::ptrdiff_t kept = 200;
   std::string& beyond = state->facts.beyond;
@@ -255,14 +280,19 @@ void readBeyond(int lookahead, const unsigned char* next, const unsigned char* e
 }
 
 void evaluating(Item* form, std::size_t depth) {
+  if (state == nullptr) return;
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
   record(event(Kind::eval, depth, form));
 }
 
-void gathering(bool /*forDefine*/) { state->gatherings.push_back(state->facts.current); }
+void gathering(bool /*forDefine*/) {
+  if (state == nullptr) return;
+  state->gatherings.push_back(state->facts.current);
+}
 
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
+  if (state == nullptr) return;
   State& s = *state;
   // The value this frame waits for brings its form back as the current one.
   s.facts.underWay.push_back(s.facts.current);
@@ -276,6 +306,7 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
   if (!s.facts.underWay.empty()) {
@@ -288,6 +319,7 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
 }
 
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
+  if (state == nullptr) return;
   State& s = *state;
   Item* by = s.facts.current;
   if (argumentCell == nullptr && !s.gatherings.empty()) {
@@ -317,6 +349,7 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
 }
 
 void unbound(std::uint32_t count) {
+  if (state == nullptr) return;
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.origins.empty(); ++i) s.origins.pop();
   Event e = event(Kind::unbind, s.depth);
@@ -325,6 +358,7 @@ void unbound(std::uint32_t count) {
 }
 
 void lookedUp(const Symbol& name, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -343,6 +377,7 @@ void lookedUp(const Symbol& name, Item* value) {
 }
 
 void condTested(Item* clause, Item* test, bool taken) {
+  if (state == nullptr) return;
   Event e = event(Kind::cond, state->depth, clause, test);
   e.flag = taken ? 1 : 0;
   record(e);
@@ -350,6 +385,7 @@ void condTested(Item* clause, Item* test, bool taken) {
 }
 
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin) {
+  if (state == nullptr) return;
   State& s = *state;
   Facts& f = s.facts;
   f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.back();
@@ -365,6 +401,7 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
 }
 
 void applied(Item* result) {
+  if (state == nullptr) return;
   State& s = *state;
   s.facts.inBuiltin = false;
   Event e = s.pendingApply;
@@ -377,6 +414,7 @@ void applied(Item* result) {
 }
 
 void calling(Item* procedure, Item* arguments) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   f.calling = procedure;
   f.callingArguments = arguments;
@@ -386,7 +424,10 @@ void calling(Item* procedure, Item* arguments) {
   f.lastArguments = arguments;
 }
 
-void bodyBegins() { state->facts.calling = nullptr; }
+void bodyBegins() {
+  if (state == nullptr) return;
+  state->facts.calling = nullptr;
+}
 
 void outOfMemory() {
   if (state == nullptr) return;
@@ -416,15 +457,14 @@ void finishing(int status) {
   s.finished = true;
   if (s.events > headEvents) {
     if (s.skipped > 0) s.writer.skipped(s.skipped);
-    while (!s.tail.empty()) {
-      const Event& e = s.tail.front();
+    for (; s.tailSize > 0; --s.tailSize, s.tailStart = (s.tailStart + 1) % s.tail.size()) {
+      const Event& e = s.tail[s.tailStart];
       if (e.kind == Kind::output) {
         s.writer.output(s.tailText.front());
         s.tailText.pop_front();
       } else {
         s.writer.event(e, s.places);
       }
-      s.tail.pop_front();
     }
   }
   s.capture.take();
@@ -432,6 +472,13 @@ void finishing(int status) {
   for (const Said& said : s.explainer.atEnd(status, s.facts)) s.writer.sentence(said, s.places);
   s.writer.end(status);
   s.writer.flush(true);
+}
+
+void reset() {
+  if (state == nullptr) return;
+  std::cout.rdbuf(state->programOutput);
+  delete state;
+  state = nullptr;
 }
 
 }  // namespace trace

@@ -61,6 +61,10 @@ void failing(Error kind, const Item* culprit);
 // ran out: from then on the trace allocates nothing.
 void outOfMemory();
 void finishing(int status);
+// Ends the trace of one run in a process that runs many (the fuzzing
+// harness): standard output goes back where it went before start(), and the
+// hooks record nothing until start() is called again, as before the first.
+void reset();
 
 #else
 

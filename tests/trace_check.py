@@ -299,9 +299,14 @@ def main():
             for name in reference_names(reference) if len(name) > 1])
     if mode == "said":
         traced, *paths = rest
+        # A build with AddressSanitizer (whose test runs set ASAN_OPTIONS)
+        # cannot start under an address-space limit: its shadow memory alone
+        # is larger, so such cases are left to the other builds.
+        sanitized = "ASAN_OPTIONS" in os.environ
         return harness.main(lambda: [
             harness.report(f"{case.where} {case.title}", said_problems(traced, case))
-            for path in paths for case in golden.parse(path)])
+            for path in paths for case in golden.parse(path)
+            if not (sanitized and case.address_space is not None)])
     if mode == "same":
         plain, traced, *paths = rest
         return harness.main(
