@@ -263,7 +263,7 @@ return joined.map(([from, to]) => view.state.doc.sliceString(from, to));
 
 def told(trace, program):
     """What vellumark-trace says of `program`: the explanation first, then the
-    notes, as the page says them, and the text at each one's place."""
+    notes, as the page says them."""
     done = harness.run([str(trace), "--json"], program.encode(), 60)
     events = [json.loads(line) for line in done.stdout.decode().splitlines()]
     said = ([event for event in events if event["event"] == "explanation"]
@@ -281,8 +281,9 @@ def check_why(site, interpreter, problems):
         if not expected and forms:
             problems.append(f"{program!r}: vellumark-trace explains nothing")
         site.result(lambda: site.open(link(program)))
-        said = lambda: site.driver.execute_script(  # noqa: E731
-            "return [...document.querySelectorAll('#why p')].map((p) => p.textContent)")
+
+        def said():
+            return site.driver.execute_script("return [...document.querySelectorAll('#why p')].map((p) => p.textContent)")
         try:
             WebDriverWait(site.driver, 10, poll_frequency=0.05).until(
                 lambda _: said() and site.driver.execute_script(MARKED) == forms)
