@@ -9,7 +9,10 @@ python3-selenium.
         #program= links and typed programs (Ctrl+Enter, Share) against what
         INTERPRETER writes for the same bytes; markup printed as text; Stop;
         why a run printed nothing, in the words vellumark-trace (beside
-        INTERPRETER) uses for the same bytes
+        INTERPRETER) uses for the same bytes; why a run of a newcomer's
+        mistake failed or surprised, in vellumark-trace's words, with the form
+        it names marked in the editor until the next edit; the list of what is
+        not in the language, above the editor, against doc/not-in-language.md
   deep  large.py's million nested calls, million-element list and recursion
         without end, which must end within 10 seconds; prints each one's time
 
@@ -227,6 +230,111 @@ def check_silent(site, interpreter, problems):
                             f" {notes!r}")
 
 
+# Newcomers' mistakes, each with the form the page must mark: a wrong operand,
+# a misspelt name, another Lisp's if (a note of a run that ended well), the
+# factorial with (- n 1) over several lines, a wrong operand after a character
+# of two bytes, a missing parenthesis (a run that printed nothing), a let that
+# fails after notes, and a run with nothing to say.
+MISTAKES = [("(car 1)\n", ["(car 1)"]),
+            ("(begin (define total 5) (+ totl 1))\n", ["(+ totl 1)"]),
+            ("(if (< 1 2) 1 2)\n", ["(if (< 1 2) 1 2)"]),
+            ("(begin\n  (define fact (lambda (n)\n    (cond ((< n 1) 1)\n          (#t (* n (fact (- n 1)))))))\n"
+             "  (fact 5))\n", ["(< n 1)"]),
+            ("(list (quote é) (car 1))\n", ["(car 1)"]),
+            ("(+ 1 (* 2\n  3)\n", ["(+ 1 (* 2\n  3)"]),
+            ("(begin (cond ((< 2 1) 0) ((quote t) 1)) (let ((x 1)) x))\n", ["(let ((x 1)) x)"]),
+            ("(+ 1 2)\n", [])]
+
+# The stretches of the editor's text under a mark whose class names a failure,
+# those split only by a line end joined.
+MARKED = """
+const view = playgroundEditor;
+const spans = [...view.contentDOM.querySelectorAll('[class*="fail"]')]
+  .map((node) => [view.posAtDOM(node, 0), view.posAtDOM(node, 0) + node.textContent.length])
+  .sort((a, b) => a[0] - b[0]);
+const joined = [];
+for (const [from, to] of spans) {
+  const last = joined[joined.length - 1];
+  if (last && from <= last[1] + 1) last[1] = Math.max(last[1], to); else joined.push([from, to]);
+}
+return joined.map(([from, to]) => view.state.doc.sliceString(from, to));
+"""
+
+
+def told(trace, program):
+    """What vellumark-trace says of `program`: the explanation first, then the
+    notes, as the page says them."""
+    done = harness.run([str(trace), "--json"], program.encode(), 60)
+    events = [json.loads(line) for line in done.stdout.decode().splitlines()]
+    said = ([event for event in events if event["event"] == "explanation"]
+            + [event for event in events if event["event"] == "note"])
+    return [event["text"] for event in said]
+
+
+def check_why(site, interpreter, problems):
+    """A run that fails or surprises is explained under the output in the
+    trace's words, its form marked in the editor; an edit takes the mark away."""
+    trace = pathlib.Path(interpreter).with_name("vellumark-trace")
+    site.open()
+    for program, forms in MISTAKES:
+        expected = told(trace, program)
+        if not expected and forms:
+            problems.append(f"{program!r}: vellumark-trace explains nothing")
+        site.result(lambda: site.open(link(program)))
+
+        def said():
+            return site.driver.execute_script("return [...document.querySelectorAll('#why p')].map((p) => p.textContent)")
+        try:
+            WebDriverWait(site.driver, 10, poll_frequency=0.05).until(
+                lambda _: said() and site.driver.execute_script(MARKED) == forms)
+        except TimeoutException:
+            pass
+        if not forms:
+            time.sleep(3)  # the explaining run's whole budget: it must still say nothing
+        got = said()
+        # A run that printed nothing is explained from the reader, with the
+        # words of the trace's note.
+        if got != expected and got != [f"Nothing was printed after the banner. {text}" for text in expected]:
+            problems.append(f"{program!r}: #why says {got!r}, vellumark-trace {expected!r}")
+        marked = site.driver.execute_script(MARKED)
+        if marked != forms:
+            problems.append(f"{program!r}: the editor marks {marked!r}, not {forms!r}")
+        if forms:
+            site.driver.execute_script("playgroundEditor.focus()")
+            ActionChains(site.driver).send_keys(Keys.END, " ").perform()
+            if site.driver.execute_script(MARKED):
+                problems.append(f"{program!r}: an edit left the mark {site.driver.execute_script(MARKED)!r}")
+
+
+def markdown_text(markdown):
+    return re.sub(r"\*\*|`", "", markdown)
+
+
+def check_missing(site, problems):
+    """The list of what is not in the language is the README's box, from the
+    same file, and is seen above the editor without a click."""
+    lines = (EXAMPLES.parent / "doc" / "not-in-language.md").read_text().splitlines()
+    items = []
+    for line in lines:
+        if line.startswith("- "):
+            items.append(line[2:])
+        elif line.startswith(" ") and items:
+            items[-1] += " " + line.strip()
+    site.open()
+    shown = site.driver.execute_script("""
+      const list = document.getElementById('not-in-language');
+      const box = list && list.getBoundingClientRect();
+      return list && {open: list.open, items: [...list.querySelectorAll('li')].map((item) => item.textContent),
+                      above: box.bottom <= document.getElementById('program').getBoundingClientRect().top,
+                      height: [...list.querySelectorAll('li')].every((item) => item.offsetHeight > 0)};""")
+    if not shown:
+        problems.append("the page has no #not-in-language")
+    elif shown["items"] != [markdown_text(item) for item in items] or len(items) < 10:
+        problems.append(f"#not-in-language holds {shown['items']!r}, doc/not-in-language.md {items!r}")
+    elif not (shown["open"] and shown["above"] and shown["height"]):
+        problems.append(f"#not-in-language is not shown open above the editor: {shown!r}")
+
+
 def check_deep(site, problems):
     site.open()
     for case in (large.a_million_nested_calls, large.append_two_long_lists, large.recursion_without_end):
@@ -309,7 +417,9 @@ def main():
 
     if arguments.group == "page":
         checks = [lambda problems: check_page(site, arguments.interpreter, problems),
-                  lambda problems: check_silent(site, arguments.interpreter, problems)]
+                  lambda problems: check_silent(site, arguments.interpreter, problems),
+                  lambda problems: check_why(site, arguments.interpreter, problems),
+                  lambda problems: check_missing(site, problems)]
     else:
         checks = [lambda problems: check_deep(site, problems), lambda problems: check_floods(site, problems)]
     drive(site, checks + [screenshot])

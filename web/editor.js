@@ -1,5 +1,6 @@
-// The program's editor: CodeMirror with lisp(), the page's theme, and the
-// stretch the reader never reads shown dimmed.
+// The program's editor: CodeMirror with lisp(), the page's theme, the
+// stretch the reader never reads shown dimmed, and the forms an explanation of
+// the last run names marked.
 import {Annotation, EditorState, Prec, StateEffect, StateField, Transaction} from '@codemirror/state';
 import {Decoration, EditorView, drawSelection, keymap, lineNumbers} from '@codemirror/view';
 import {defaultKeymap, history, historyKeymap, indentWithTab, undoDepth} from '@codemirror/commands';
@@ -27,6 +28,25 @@ const unread = StateField.define({
   provide: (field) => EditorView.decorations.from(field),
 });
 
+// The forms the last run's explanation names. They were its forms: the next
+// edit takes them away, whatever it changes.
+const setFailed = StateEffect.define();
+const failedMark = Decoration.mark({class: 'cm-fail'});
+const failed = StateField.define({
+  create: () => Decoration.none,
+  update(marks, transaction) {
+    if (transaction.docChanged) marks = Decoration.none;
+    for (const effect of transaction.effects) {
+      if (effect.is(setFailed)) {
+        marks = Decoration.set(effect.value.filter(({from, to}) => from < to && to <= transaction.state.doc.length)
+          .map(({from, to}) => failedMark.range(from, to)), true);
+      }
+    }
+    return marks;
+  },
+  provide: (field) => EditorView.decorations.from(field),
+});
+
 const theme = EditorView.theme({
   '&': {height: '100%', fontSize: '14px', backgroundColor: 'var(--editor-bg)', color: 'var(--fg)'},
   // The page draws the focus ring around the editor's box (.editor:focus-within).
@@ -44,6 +64,7 @@ const theme = EditorView.theme({
   '&.cm-focused .cm-matchingBracket': {backgroundColor: 'var(--match)', outline: '1px solid var(--dim)'},
   '&.cm-focused .cm-nonmatchingBracket': {backgroundColor: 'var(--error-bg)'},
   '.cm-unread': {opacity: '0.45'},
+  '.cm-fail': {backgroundColor: 'var(--error-bg)', textDecoration: 'underline var(--error)'},
   '&.cm-focused > .cm-scroller > .cm-selectionLayer .cm-selectionBackground, .cm-selectionBackground':
     {backgroundColor: 'var(--selection)'},
 });
@@ -72,6 +93,9 @@ export function createEditor(host, {onRun, onEdit, onChange}) {
         EditorView.lineWrapping,
         drawSelection(),
         history(),
+        // Before lisp(): a mark of an earlier extension wraps the later ones',
+        // so a form on one line is one element, not one for each bracket.
+        failed,
         lisp(),
         unread,
         keymap.of([...defaultKeymap, ...historyKeymap, indentWithTab]),
@@ -95,6 +119,11 @@ export function createEditor(host, {onRun, onEdit, onChange}) {
     // Dims {from, to}, or nothing when null.
     dimUnread(range) {
       view.dispatch({effects: setUnread.of(range)});
+    },
+    // Marks the stretches [{from, to}] as the forms a run failed in, or
+    // takes the marks away when there are none.
+    markFailed(ranges) {
+      view.dispatch({effects: setFailed.of(ranges)});
     },
   };
 }

@@ -16,6 +16,7 @@ import {readerClient, startRun} from './protocol.js';
 import {linkTo, readLink} from './link.js';
 import {stepView} from './step.js';
 import {describe} from './verdict.js';
+import {whyView} from './why.js';
 
 const $ = (id) => document.getElementById(id);
 const menu = $('examples');
@@ -44,6 +45,8 @@ const encoder = new TextEncoder();
 // example, which may hold carriage returns or lack the final line end.
 let source = '';
 let job = null;
+// The input of the last run, which what is said under the output is about.
+let ran = null;
 let examples = [];
 // The step the Step view shows, {step, text}, or null.
 let stepShown = null;
@@ -55,6 +58,7 @@ function textFile(text) {
 const editor = createEditor($('program'), {
   onRun: () => run(),
   onEdit(text) {
+    why.forget();
     source = textFile(text);
     menu.value = '';
     keptWork.keepEdits();
@@ -67,6 +71,8 @@ const editor = createEditor($('program'), {
 });
 // For the browser tests and the console: the editor itself.
 window.playgroundEditor = editor.view;
+// Why the last run ended as it did; an edit makes it stale.
+const why = whyView($('why'), editor);
 
 // Puts a whole program in the editor, as the next run's exact input.
 function load(text, options) {
@@ -119,10 +125,10 @@ function askVerdict() {
 }
 
 // A run that printed nothing after the banner ended while the reader was still
-// reading: the pane says where and why.
+// reading: the pane says where and why, and the editor marks what it read.
 async function explainSilence(input) {
   const verdict = describe(input, await verdictOf(input), editor.view.state.doc.length);
-  if (verdict.silent) pane.explain(`Nothing was printed after the banner. ${verdict.silent}`);
+  if (verdict.silent && input === ran) why.said(`Nothing was printed after the banner. ${verdict.silent}`, verdict.unfinished);
 }
 
 // ---- Runs --------------------------------------------------------------------
@@ -139,12 +145,14 @@ function finish(message, whole = false) {
 
 function run() {
   finish('Running…');
+  why.forget();
   pane.clear();
   exitStatus.textContent = '';
   stopButton.disabled = false;
   // On a narrow screen the output pane is below the editor: bring it up.
   $('output-pane').scrollIntoView({block: 'nearest'});
   const input = encoder.encode(source);
+  ran = input;
   const started = performance.now();
   job = startRun(input, {
     output({bytes}) {
@@ -152,9 +160,11 @@ function run() {
       if (pane.written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
     },
     exit({status}) {
+      const took = performance.now() - started;
       exitStatus.textContent = String(status);
-      finish(`Finished in ${((performance.now() - started) / 1000).toFixed(2)} s.`, true);
+      finish(`Finished in ${(took / 1000).toFixed(2)} s.`, true);
       if (status === 0 && pane.written === banner) explainSilence(input);
+      else why.traced(input, took);
     },
     crash: ({reason}) => finish(`The interpreter failed: ${reason}`, true),
   });
@@ -163,6 +173,7 @@ function run() {
 // Stops the run and the Step view's recording, whichever are under way.
 function stop() {
   if (job) finish('Stopped.');
+  why.forget();
   steps.stop();
 }
 
@@ -255,6 +266,9 @@ if (previous !== null) {
   share(source);
   kept.textContent = 'Your text is kept in this browser.';
 }
+// On a phone the list of what is not in the language, open, would push the
+// editor out of sight: there it starts closed, its heading showing.
+if (matchMedia('(max-width: 40rem)').matches) $('not-in-language').open = false;
 if (!linked && !state.textContent) state.textContent = 'Write an expression or choose an example, then Run.';
 askVerdict();
 loadExamples(!linked && previous === null).catch((error) => {

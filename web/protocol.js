@@ -9,7 +9,9 @@
 //   reader.js → page   {type: 'verdict', id, verdict}
 //
 // worker.js named "trace" runs vellumark-trace --json instead of vellumark;
-// its output is the trace, one JSON event a line (see step.js).
+// its output is the trace, one JSON event a line (see step.js). Named "why",
+// it runs the same but its output holds only the lines of the explanation and
+// note events (see why.js).
 //
 // A worker is ended by terminating it, so after end() no handler is called
 // again, whatever is still on its way.
@@ -50,9 +52,10 @@ export function startWorker(script, handlers, options = {}) {
 }
 
 // One run of the program `input` (bytes) in a fresh interpreter: {output,
-// exit, crash} handlers as above; `traced` records it with vellumark-trace.
-export function startRun(input, handlers, {traced = false} = {}) {
-  const job = startWorker('worker.js', handlers, traced ? {name: 'trace'} : {});
+// exit, crash} handlers as above; `traced` records it with vellumark-trace,
+// `explaining` keeps only what that trace explains.
+export function startRun(input, handlers, {traced = false, explaining = false} = {}) {
+  const job = startWorker('worker.js', handlers, explaining ? {name: 'why'} : traced ? {name: 'trace'} : {});
   job.post({type: 'run', input});
   return job;
 }

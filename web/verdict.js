@@ -17,13 +17,24 @@ function place(bytes, offset) {
   };
 }
 
+const blank = (byte) => byte === 0x20 || byte === 0x09 || byte === 0x0a || byte === 0x0d;
+
 function firstNonBlank(bytes) {
-  return bytes.findIndex((byte) => byte !== 0x20 && byte !== 0x09 && byte !== 0x0a && byte !== 0x0d);
+  return bytes.findIndex((byte) => !blank(byte));
+}
+
+// The editor's stretch from the first to the last character that is not
+// blank: the expression a run of these bytes never finished reading.
+function unfinished(bytes) {
+  let end = bytes.length;
+  while (end > 0 && blank(bytes[end - 1])) --end;
+  return {from: place(bytes, firstNonBlank(bytes)).pos, to: place(bytes, end).pos};
 }
 
 // `verdict` (see reader.js) on `bytes` in words: {line, unread: {from, to} or
 // null, silent: why a run of these bytes prints nothing after the banner, or
-// null}. `length` is the editor's text length, where the unread part ends.
+// null, and `unfinished`: the editor's {from, to} that sentence is about}.
+// `length` is the editor's text length, where the unread part ends.
 export function describe(bytes, verdict, length) {
   switch (verdict.kind) {
     case 'ends': {
@@ -41,12 +52,14 @@ export function describe(bytes, verdict, length) {
       return {
         line: `Reads one expression, ending at ${last}, once one more character follows it.`,
         silent: explain('no-line-end', {place: last}),
+        unfinished: unfinished(bytes),
       };
     }
     case 'open': {
       const first = place(bytes, firstNonBlank(bytes)).where;
       const open = verdict.count === 1 ? `1 '(' still open, at ${first}` : `${verdict.count} '(' still open, the first at ${first}`;
-      return {line: `${open}.`, silent: explain('missing-parenthesis', {more: String(verdict.count), place: first})};
+      return {line: `${open}.`, silent: explain('missing-parenthesis', {more: String(verdict.count), place: first}),
+        unfinished: unfinished(bytes)};
     }
     case 'error':
       return {line: `The reader stops at ${place(bytes, verdict.at).where}: ${verdict.message}`};

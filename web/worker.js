@@ -5,10 +5,14 @@
 // early by terminating the worker, and uses a new one for the next run.
 // Standard error stays the runtime's own, which writes to the console.
 // A worker named "trace" runs vellumark-trace --json instead, for the Step
-// view: the same interpreter with its trace hooks on.
+// view: the same interpreter with its trace hooks on. One named "why" runs it
+// too, for why.js, but passes on only the lines of the events that tell
+// (explanation and note): the trace writes megabytes a second, which the page
+// would otherwise have to read through on its own thread.
 'use strict';
 
-const traced = self.name === 'trace';
+const explaining = self.name === 'why';
+const traced = self.name === 'trace' || explaining;
 const script = traced ? 'vellumark-trace.js' : 'vellumark.js';
 // Served with the page's Content-Security-Policy, the worker needs a Trusted
 // Types policy of its own for the one script it loads.
@@ -32,6 +36,47 @@ const window = 50;
 const messagesPerWindow = 16;
 const outputBlock = 1 << 20;
 
+const telling = ['{"event":"explanation"', '{"event":"note"'].map((prefix) => new TextEncoder().encode(prefix));
+const longest = Math.max(...telling.map((prefix) => prefix.length));
+
+function join(first, second) {
+  const both = new Uint8Array(first.length + second.length);
+  both.set(first);
+  both.set(second, first.length);
+  return both;
+}
+
+// Keeps, of the trace's lines as they are written, those of the events that
+// tell. Only the start of the line under way is kept, and of a line that tells
+// no more than its first bytes until it is known to be one.
+function toldLines() {
+  let pending = new Uint8Array(0);
+  let skipping = false; // the line under way tells nothing
+  const tells = (line) => telling.some((prefix) =>
+    line.length >= prefix.length && prefix.every((byte, at) => line[at] === byte));
+  return (bytes) => {
+    const kept = [];
+    let start = 0;
+    for (let end = bytes.indexOf(10); end >= 0; end = bytes.indexOf(10, start)) {
+      if (!skipping) {
+        const line = join(pending, bytes.subarray(start, end + 1));
+        if (tells(line)) kept.push(line);
+      }
+      pending = new Uint8Array(0);
+      skipping = false;
+      start = end + 1;
+    }
+    if (!skipping && start < bytes.length) {
+      pending = join(pending, bytes.subarray(start));
+      if (pending.length >= longest && !tells(pending)) {
+        skipping = true;
+        pending = new Uint8Array(0);
+      }
+    }
+    return kept;
+  };
+}
+
 onmessage = ({data: {type, input}}) => {
   if (type !== 'run') return;
   let next = 0;
@@ -39,6 +84,7 @@ onmessage = ({data: {type, input}}) => {
   let waitingBytes = 0;
   let windowStart = -Infinity;
   let messages = 0;
+  const told = explaining ? toldLines() : null;
   const send = () => {
     if (waitingBytes === 0) return;
     const block = new Uint8Array(waitingBytes);
@@ -63,8 +109,11 @@ onmessage = ({data: {type, input}}) => {
       return block.length; // 0 once the program is all read: the end of the input
     },
     write(stream, heap, offset, length) {
-      waiting.push(bytesAt(heap, offset, length).slice());
-      waitingBytes += length;
+      const written = bytesAt(heap, offset, length);
+      for (const part of told ? told(written) : [written.slice()]) {
+        waiting.push(part);
+        waitingBytes += part.length;
+      }
       const now = performance.now();
       if (now - windowStart >= window) {
         windowStart = now;
