@@ -282,6 +282,13 @@ void start(int argc, char** argv) {
       tailEvents = tail;
       continue;
     }
+    // --depth=N, for the page: a recursion without end is over at N levels,
+    // soon enough to explain a run that went past all ten million.
+    std::size_t depth = 0;
+    if (std::sscanf(argv[i], "--depth=%zu", &depth) == 1 && depth > 0 && depth < EvaluationStack::depthLimit) {
+      EvaluationStack::depthLimit = depth;
+      continue;
+    }
     if (option != "--json") {
       static_cast<void>(std::fprintf(stderr, "vellumark-trace: unknown option '%s'\n%s", argv[i], usage.data()));
       std::exit(2);

@@ -234,7 +234,8 @@ def check_silent(site, interpreter, problems):
 # a misspelt name, another Lisp's if (a note of a run that ended well), the
 # factorial with (- n 1) over several lines, a wrong operand after a character
 # of two bytes, a missing parenthesis (a run that printed nothing), a let that
-# fails after notes, and a run with nothing to say.
+# fails after notes, a recursion without end (which the page explains from
+# its first levels), and a run with nothing to say.
 MISTAKES = [("(car 1)\n", ["(car 1)"]),
             ("(begin (define total 5) (+ totl 1))\n", ["(+ totl 1)"]),
             ("(if (< 1 2) 1 2)\n", ["(if (< 1 2) 1 2)"]),
@@ -243,6 +244,7 @@ MISTAKES = [("(car 1)\n", ["(car 1)"]),
             ("(list (quote é) (car 1))\n", ["(car 1)"]),
             ("(+ 1 (* 2\n  3)\n", ["(+ 1 (* 2\n  3)"]),
             ("(begin (cond ((< 2 1) 0) ((quote t) 1)) (let ((x 1)) x))\n", ["(let ((x 1)) x)"]),
+            ("(begin (define f (lambda (n) (f n))) (f 1))\n", ["(f n)"]),
             ("(+ 1 2)\n", [])]
 
 # The stretches of the editor's text under a mark whose class names a failure,

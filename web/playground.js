@@ -154,9 +154,11 @@ function run() {
   const input = encoder.encode(source);
   ran = input;
   const started = performance.now();
+  let ending = ''; // the last characters written, where an error line stands
   job = startRun(input, {
     output({bytes}) {
       pane.write(bytes);
+      ending = (ending + String.fromCharCode(...bytes.subarray(-64))).slice(-64);
       if (pane.written > outputLimit) finish(`Stopped after ${outputLimit >> 20} MiB of output.`);
     },
     exit({status}) {
@@ -164,7 +166,7 @@ function run() {
       exitStatus.textContent = String(status);
       finish(`Finished in ${(took / 1000).toFixed(2)} s.`, true);
       if (status === 0 && pane.written === banner) explainSilence(input);
-      else why.traced(input, took);
+      else why.traced(input, took, ending);
     },
     crash: ({reason}) => finish(`The interpreter failed: ${reason}`, true),
   });

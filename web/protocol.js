@@ -53,10 +53,11 @@ export function startWorker(script, handlers, options = {}) {
 
 // One run of the program `input` (bytes) in a fresh interpreter: {output,
 // exit, crash} handlers as above; `traced` records it with vellumark-trace,
-// `explaining` keeps only what that trace explains.
-export function startRun(input, handlers, {traced = false, explaining = false} = {}) {
+// `explaining` keeps only what that trace explains; `depth` stops the trace
+// at that many levels of evaluation (vellumark-trace --depth=N).
+export function startRun(input, handlers, {traced = false, explaining = false, depth = 0} = {}) {
   const job = startWorker('worker.js', handlers, explaining ? {name: 'why'} : traced ? {name: 'trace'} : {});
-  job.post({type: 'run', input});
+  job.post({type: 'run', input, depth});
   return job;
 }
 

@@ -14,6 +14,12 @@ import {startRun} from './protocol.js';
 
 export const budget = 2000;
 
+// A run that went past the ten million levels of the interpreter's bound took
+// the plain interpreter long, and would take the traced build longer still;
+// its first levels tell which procedure kept calling itself as well.
+const tooDeep = 'Error: recursion too deep.\n';
+const explainedDepth = 10000;
+
 // The trace writes each byte of a text as the code point of its value, so that
 // any bytes survive; the program's own text is UTF-8.
 const utf8 = new TextDecoder();
@@ -59,7 +65,7 @@ export function stretch(bytes, at) {
 }
 
 // Connects `why` (the element under the output) and `editor` (editor.js).
-// Returns {traced(input, took), said(text, range), forget()}.
+// Returns {traced(input, took, ending), said(text, range), forget()}.
 export function whyView(why, editor) {
   let job = null;
   let timer = 0;
@@ -89,11 +95,12 @@ export function whyView(why, editor) {
   }
 
   return {
-    // The run of `input` that just ended took `took` ms: explains it, if the
-    // traced build can within the budget.
-    traced(input, took) {
+    // The run of `input` that just ended took `took` ms and wrote `ending`
+    // last: explains it, if the traced build can within the budget.
+    traced(input, took, ending) {
       cancel();
-      if (took > budget / 8) return;
+      const deep = ending.endsWith(tooDeep);
+      if (took > budget / 8 && !deep) return;
       const events = new ToldEvents();
       const ran = startRun(input, {
         output: ({bytes}) => events.write(bytes),
@@ -102,7 +109,7 @@ export function whyView(why, editor) {
           tell(input, events.told);
         },
         crash: cancel,
-      }, {explaining: true});
+      }, {explaining: true, depth: deep ? explainedDepth : 0});
       job = ran;
       timer = setTimeout(() => { if (job === ran) cancel(); }, budget);
     },

@@ -77,7 +77,7 @@ function toldLines() {
   };
 }
 
-onmessage = ({data: {type, input}}) => {
+onmessage = ({data: {type, input, depth}}) => {
   if (type !== 'run') return;
   let next = 0;
   let waiting = [];
@@ -142,7 +142,7 @@ onmessage = ({data: {type, input}}) => {
   };
   createVellumark(settings).then((module) => {
     try {
-      module.callMain(traced ? ['--json'] : []);
+      module.callMain(traced ? ['--json', ...(depth > 0 ? [`--depth=${depth}`] : [])] : []);
     } catch (error) {
       fail(error);
     }
