@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -45,12 +46,12 @@ struct Shown {
   std::ostream text{&buffer};
 };
 
-}  // namespace
-
 // The printed form of `value`, cut after `limit` characters with "…". The
 // walk keeps one rest for each list it is inside, and each list it enters
 // writes a "(", so it is never more than `limit` deep.
-std::string show(Item* value, std::size_t limit) {
+// The text is left in the shared buffer, of which `limit` characters at most
+// are the value's; *cut tells whether more would have followed.
+std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
   limit = std::min(limit, maxShown);
   static Shown shown;
   Bounded& buffer = shown.buffer;
@@ -99,39 +100,90 @@ std::string show(Item* value, std::size_t limit) {
   }
   // The loop stops short of the end of a list only once the text is past
   // `limit`.
-  std::string cut(buffer.text().substr(0, limit));
-  if (buffer.size() > limit) cut += "…";
-  return cut;
+  *cut = buffer.size() > limit;
+  return buffer.text().substr(0, limit);
 }
 
-// A JSON string of `text`: bytes above 127 are the code points U+0080-U+00FF.
+constexpr std::string_view ellipsis = "…";
+
+}  // namespace
+
+std::string show(Item* value, std::size_t limit) {
+  std::string text;
+  appendShown(text, value, limit);
+  return text;
+}
+
+void appendShown(std::string& out, Item* value, std::size_t limit) {
+  bool cut = false;
+  out += shownText(value, limit, &cut);
+  if (cut) out += ellipsis;
+}
+
+void appendQuotedShown(std::string& out, Item* value, std::size_t limit) {
+  bool cut = false;
+  const std::string_view text = shownText(value, limit, &cut);
+  out += '"';
+  appendEscaped(out, text);
+  if (cut) appendEscaped(out, ellipsis);
+  out += '"';
+}
+
 std::string quoted(std::string_view text) {
-  std::string json = "\"";
+  std::string json;
+  appendQuoted(json, text);
+  return json;
+}
+
+void appendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  appendEscaped(out, text);
+  out += '"';
+}
+
+// Bytes above 127 are the code points U+0080-U+00FF.
+void appendEscaped(std::string& out, std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte == '"' || byte == '\\') {
-      json += '\\';
-      json += c;
+      out += '\\';
+      out += c;
     } else if (byte == '\n') {
-      json += "\\n";
+      out += "\\n";
     } else if (byte < 0x20 || byte == 0x7f) {
       char escape[8];
       static_cast<void>(std::snprintf(escape, sizeof escape, "\\u%04x", byte));
-      json += escape;
+      out += escape;
     } else if (byte >= 0x80) {
-      json += static_cast<char>(0xc0 | (byte >> 6));
-      json += static_cast<char>(0x80 | (byte & 0x3f));
+      out += static_cast<char>(0xc0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3f));
     } else {
-      json += c;
+      out += c;
     }
   }
-  return json + "\"";
+}
+
+void appendNumber(std::string& out, std::uint64_t number) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 // The text of a known place.
 std::string placeText(const Place& place) {
-  return std::to_string(place.line) + ":" + std::to_string(place.column) + "-" + std::to_string(place.endLine) + ":" +
-         std::to_string(place.endColumn);
+  std::string text;
+  appendPlace(text, place);
+  return text;
+}
+
+void appendPlace(std::string& out, const Place& place) {
+  appendNumber(out, place.line);
+  out += ':';
+  appendNumber(out, place.column);
+  out += '-';
+  appendNumber(out, place.endLine);
+  out += ':';
+  appendNumber(out, place.endColumn);
 }
 
 }  // namespace trace
