@@ -190,7 +190,7 @@ void takeOutput(std::string_view text) {
 // of the head, written by commit(), or the tail's newest slot, in place of the
 // oldest event. The hooks fill it in where it lies, since a run past the head
 // keeps millions of events only to drop them.
-Event& slot(Kind kind, std::size_t depth) {
+[[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   s.capture.take();
   Event* e = &s.head;
@@ -216,7 +216,7 @@ Event& slot(Kind kind, std::size_t depth) {
 
 // Takes the event slot() gave out, filled in: written now while within the
 // head, else kept in the tail.
-void commit() {
+[[gnu::always_inline]] inline void commit() {
   State& s = *state;
   if (s.events++ < headEvents) {
     s.writer.event(s.head, s.places);

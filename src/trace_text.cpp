@@ -10,7 +10,9 @@
 
 #include "cons.h"
 #include "empty.h"
+#include "integer.h"
 #include "item.h"
+#include "symbol.h"
 
 namespace trace {
 
@@ -25,6 +27,15 @@ class Bounded final : public std::streambuf {
   void reset(std::size_t room) { setp(text_.data(), text_.data() + std::min(room, text_.size())); }
   std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
   std::string_view text() const { return {pbase(), size()}; }
+  // What the walk writes itself, and the commonest atoms, go in directly: a
+  // stream's sentry for each character cost more than the character.
+  void add(char c) {
+    if (pptr() < epptr()) {
+      *pptr() = c;
+      pbump(1);
+    }
+  }
+  void add(std::string_view text) { xsputn(text.data(), static_cast<std::streamsize>(text.size())); }
 
  protected:
   int_type overflow(int_type /*c*/) override { return traits_type::eof(); }
@@ -65,13 +76,19 @@ std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
   for (;;) {
     if (full()) break;
     if (next == nullptr) {
-      text << "#<no value>";
+      buffer.add("#<no value>");
     } else if (isA<Cons>(*next)) {
-      text << '(';
+      buffer.add('(');
       const auto* cell = static_cast<const Cons*>(next);
       rests[open++] = cell->cdr();
       next = cell->car();
       continue;
+    } else if (isA<Integer>(*next)) {
+      char digits[12];
+      const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<const Integer&>(*next).getInt()).ptr;
+      buffer.add(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    } else if (isA<Symbol>(*next)) {
+      buffer.add(static_cast<const Symbol&>(*next).getString());
     } else {
       next->print(text);
     }
@@ -80,16 +97,16 @@ std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
     while (open > 0 && !descended && !full()) {
       Item*& rest = rests[open - 1];
       if (rest == getEmpty()) {
-        text << ')';
+        buffer.add(')');
         --open;
       } else if (rest != nullptr && isA<Cons>(*rest)) {
         const auto* cell = static_cast<const Cons*>(rest);
-        text << ' ';
+        buffer.add(' ');
         rest = cell->cdr();
         next = cell->car();
         descended = true;
       } else {
-        text << "  . ";
+        buffer.add("  . ");
         next = rest;
         rest = getEmpty();
         descended = true;
