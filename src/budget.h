@@ -18,7 +18,7 @@ inline unsigned long long steps = 0;
 
 inline void spend() {
 #ifdef VELLUMARK_WORK_LIMIT
-  if (++steps > VELLUMARK_WORK_LIMIT) fail("Error: work limit of this fuzzing build reached.");
+  if (++steps > VELLUMARK_WORK_LIMIT) fail(Error::workLimit);
 #endif
 }
 

@@ -39,11 +39,13 @@ class Explainer {
   // The last clause of a cond was taken without its test being evaluated.
   void lastClauseUntested(Item* clause);
   // A call's head named no binding and no built-in, so it gave `result`.
-  void unknownName(Item* head, Item* form, Item* result);
+  void unknownName(Item* head, Item* form, Item* result, const Facts& facts);
+  // `form`, a define, bound a name that is a list: (define (f x) ...).
+  void defineShorthand(Item* form);
 
   // What to say at the end of a run that ends with `status`: the explanation
-  // of its error, or why nothing was evaluated, then the notes of a run that
-  // went well, in order.
+  // of its error, or why nothing was evaluated, then the notes made on the
+  // way, in order, whether the run went well or not.
   std::vector<Said> atEnd(int status, const Facts& facts) const;
 
  private:

@@ -6,17 +6,49 @@
 
 #include "trace.h"
 
-void fail(std::string_view line) { fail(line, std::cout); }
+std::string_view errorLine(Error kind) {
+  switch (kind) {
+    case Error::outOfMemory:
+      return "Error: out of memory.";
+    case Error::tooDeep:
+      return "Error: recursion too deep.";
+    case Error::unbound:
+      return "Error: unbound symbol.";
+    case Error::notInteger:
+      return "Error: tried to getInt from non-Integer.";
+    case Error::notString:
+      return "Error: tried to getString from non-String.";
+    case Error::notPairForCar:
+      return "Error: tried to getCar from non-Cons.";
+    case Error::notPairForCdr:
+      return "Error: tried to getCdr from non-Cons.";
+    case Error::divisionByZero:
+      return "Error: division by zero.";
+    case Error::printingGeneric:
+      return "Error: printing generic item.";
+    case Error::unreadableInput:
+      return "Error: standard input could not be read.";
+    case Error::workLimit:
+      return "Error: work limit of this fuzzing build reached.";
+    case Error::badInput:
+      return "Bad input.";
+    case Error::badPair:
+      return "Bad pair";
+  }
+  return {};  // not reached: every kind has its line
+}
 
-void fail(std::string_view line, std::ostream& out) {
-  trace::failing(line);
-  out << line << std::endl;
+void fail(Error kind, const Item* culprit) { fail(kind, culprit, std::cout); }
+
+void fail(Error kind, const Item* culprit, std::ostream& out) {
+  trace::failing(kind, culprit);
+  out << errorLine(kind) << std::endl;
   finish(1);
 }
 
 void failOutOfMemory() {
   trace::outOfMemory();
-  fail("Error: out of memory.");
+  fail(Error::outOfMemory);
 }
 
 namespace {

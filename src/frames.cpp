@@ -5,7 +5,7 @@
 #include "fail.h"
 #include "platform.h"
 
-void EvaluationStack::tooDeep() { fail("Error: recursion too deep."); }
+void EvaluationStack::tooDeep() { fail(Error::tooDeep); }
 
 namespace {
 

@@ -49,7 +49,7 @@ bool takeFirst(Item*& list, Item*& element) {
     return true;
   }
   if (list == getEmpty()) return false;
-  failGetCar();
+  fail(Error::notPairForCar, list);
 }
 
 // The built-ins that fit in a line or two. They are named after the built-in
@@ -335,7 +335,7 @@ Step evalCons(Item* head, Item* operands) {
   if (!isSymbol(*need(head))) {
     // Whatever a head that is a pair yields is called as a procedure. Any
     // other head has no name to go by, and fails as asking for one does.
-    if (!head->isCons()) failGetString();
+    if (!head->isCons()) fail(Error::notString, head);
     frames.push(Frame::forHeadToCall(operands));
     trace::waiting(Awaiting::headToCall, frames.size(), head, nullptr, nullptr, operands);
     return Step::evaluate(head);
@@ -428,6 +428,7 @@ Item* defineAfterValues(Item* name, Operands values) {
 Step lambda(Item* procedure, Item* arguments) {
   Stack& stack = *Environment::getInstance();
   std::uint32_t pushed = 0;
+  trace::calling(procedure, arguments);
   Item* parameters = second(procedure);
   while (arguments != getEmpty()) {
     Item* argument = first(arguments);
@@ -439,6 +440,7 @@ Step lambda(Item* procedure, Item* arguments) {
     ++pushed;
   }
   const Step body = Step::evaluate(third(procedure));
+  trace::bodyBegins();
   // A call that bound nothing has nothing to undo after its body, so it keeps
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
@@ -484,7 +486,7 @@ int div(Operands operands) {
   const int dividend = operands.firstValue()->getInt();
   // Divided by the product of all the others at once, not one after another.
   const int divisor = mul(operands.rest());
-  if (divisor == 0) fail("Error: division by zero.");
+  if (divisor == 0) fail(Error::divisionByZero);
   // The one quotient that does not fit wraps, as every other result does.
   if (dividend == INT_MIN && divisor == -1) return INT_MIN;
   return dividend / divisor;

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fail.h"
 #include "frames.h"
 #include "item.h"
 
@@ -44,13 +45,13 @@ class Operands {
 
   bool atEnd() const { return begin_ == end_; }
   Item* first() const {
-    if (atEnd()) failGetCar();
+    if (atEnd()) fail(Error::notPairForCar);
     return *begin_;
   }
   // The first operand, which must be a value.
   Item* firstValue() const { return need(first()); }
   Operands rest() const {
-    if (atEnd()) failGetCdr();
+    if (atEnd()) fail(Error::notPairForCdr);
     return {begin_ + 1, end_};
   }
 

@@ -11,7 +11,7 @@
 
 Item* Item::evaluate() { return this; }
 
-void Item::print(std::ostream& os) const { fail("Error: printing generic item.", os); }
+void Item::print(std::ostream& os) const { fail(Error::printingGeneric, this, os); }
 
 void Item::printCdr(std::ostream& os) const {
   write(os, " . ");
@@ -19,13 +19,13 @@ void Item::printCdr(std::ostream& os) const {
   put(os, ')');
 }
 
-int Item::getInt() const { fail("Error: tried to getInt from non-Integer."); }
+int Item::getInt() const { fail(Error::notInteger, this); }
 
-std::string Item::getString() const { failGetString(); }
+std::string Item::getString() const { fail(Error::notString, this); }
 
-Item* Item::getCar() const { failGetCar(); }
+Item* Item::getCar() const { fail(Error::notPairForCar, this); }
 
-Item* Item::getCdr() const { failGetCdr(); }
+Item* Item::getCdr() const { fail(Error::notPairForCdr, this); }
 
 bool Item::isEmpty() const { return false; }
 
@@ -40,13 +40,7 @@ std::ostream& operator<<(std::ostream& os, Item* value) {
   return os;
 }
 
-void failGetString() { fail("Error: tried to getString from non-String."); }
-
-void failGetCar() { fail("Error: tried to getCar from non-Cons."); }
-
-void failGetCdr() { fail("Error: tried to getCdr from non-Cons."); }
-
-void unbound() { fail("Error: unbound symbol."); }
+void unbound() { fail(Error::unbound); }
 
 void readyToPrint(Item* value) {
   // An atom prints with nothing reserved.

@@ -58,14 +58,8 @@ bool isA(const Item& value) {
 // Writes the printed form of `value`; nothing before or after it.
 std::ostream& operator<<(std::ostream& os, Item* value);
 
-// The failures of the accessors, for code that must fail exactly as an
-// accessor would without having a value to ask: the first operand of a call
-// that has none fails as getCar of the empty list does.
-[[noreturn]] void failGetString();
-[[noreturn]] void failGetCar();
-[[noreturn]] void failGetCdr();
-
-// Ends the run with "Error: unbound symbol.".
+// Ends the run with "Error: unbound symbol.": a read of no value, which has
+// no culprit to name (the lookup that made it is the trace's to tell).
 [[noreturn]] void unbound();
 
 // `value`, which must be a value: ends the run with "Error: unbound symbol."

@@ -29,8 +29,11 @@ void Parser::refill() {
   const std::ptrdiff_t count = platform::readInput(buffer_.get(), blockSize);
   // Input that cannot be read is no end of input: the run must not report
   // success for what it never saw.
-  if (count < 0) fail("Error: standard input could not be read.");
-  if (count == 0) finish(0);  // The end of the input ends the run quietly.
+  if (count < 0) fail(Error::unreadableInput);
+  if (count == 0) {
+    trace::inputEnded(line_, column_, !isPunctuation());
+    finish(0);  // The end of the input ends the run quietly.
+  }
   next_ = buffer_.get();
   end_ = next_ + count;
 }
@@ -126,7 +129,7 @@ Item* Parser::readItem() {
       trace::atomRead(line, column, lastLine_, lastColumn_);
     } else if (isPunctuation()) {
       trace::readFailed(line_, column_);
-      fail("Bad input.");
+      fail(Error::badInput);
     } else {
       const std::uint32_t line = line_;
       const std::uint32_t column = column_;
@@ -137,6 +140,7 @@ Item* Parser::readItem() {
     // with it is itself finished and handed on in turn.
     while (value != nullptr) {
       if (open.empty()) {
+        trace::readBeyond(current_, next_, end_);
         giveBack();
         if (deepest > madeSoFar.read) madeSoFar.read = deepest;
         return value;
@@ -146,7 +150,7 @@ Item* Parser::readItem() {
         skipWhitespace();
         if (current_ != ')') {
           trace::readFailed(line_, column_);
-          fail("Bad pair");
+          fail(Error::badPair);
         }
         value = list.elements.finish(value);
         open.pop();

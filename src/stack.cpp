@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "fail.h"
 #include "symbol.h"
 
 namespace {
@@ -54,12 +55,13 @@ Item* Stack::lookup(const Symbol& symbol) const {
   if (blocker > match) {
     // The walk reaches a binding whose name is no symbol before any match,
     // and reading that name fails: there is no value, or no string in it.
-    if (bindings_[blocker - 1].value == nullptr) unbound();
-    failGetString();
+    Item* name = bindings_[blocker - 1].value;
+    if (name == nullptr) unbound();
+    fail(Error::notString, name);
   }
   if (match == 0) return nullptr;
   const Binding& found = bindings_[match - 1];
-  if (!found.hasValue) failGetCar();
+  if (!found.hasValue) fail(Error::notPairForCar, &symbol);
   return found.value;
 }
 

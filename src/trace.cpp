@@ -26,6 +26,9 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "chunked.h"
@@ -124,9 +127,10 @@ struct State {
   std::uint32_t depth = 0;  // the frames open at the newest event
   // The form each gathering works on, newest last, until its values are used.
   std::vector<Item*> gatherings;
-  // The form each waiting frame works on, newest last: the value a frame waits
-  // for brings its form back as the current one.
-  std::vector<Item*> waitingIn;
+  // The names in facts.names, to keep each once.
+  std::unordered_set<Item*> namesSeen;
+  // The argument each parameter name was last bound to by a call.
+  std::unordered_map<Item*, Item*> lastArgument;
   ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
   Event pendingApply{};                     // taken once its result is known
   std::streambuf* programOutput = nullptr;  // where the program wrote before start()
@@ -299,6 +303,21 @@ void readFailed(std::uint32_t line, std::uint32_t column) {
   state->facts.readFailure = Place{line, column, line, column};
 }
 
+void inputEnded(std::uint32_t line, std::uint32_t column, bool inAtom) {
+  if (state == nullptr) return;
+  state->facts.inputEnd = Place{line, column, line, column};
+  state->facts.endedInAtom = inAtom;
+}
+
+void readBeyond(int lookahead, const unsigned char* next, const unsigned char* end) {
+  if (state == nullptr) return;
+  // Enough to show the start of a second expression.
+  constexpr std::ptrdiff_t kept = 200;
+  std::string& beyond = state->facts.beyond;
+  beyond.assign(1, static_cast<char>(lookahead));
+  beyond.append(next, end - next < kept ? end : next + kept);
+}
+
 void evaluating(Item* form, std::size_t depth) {
   if (state == nullptr) return;
   state->facts.current = form;
@@ -315,7 +334,8 @@ void gathering(bool /*forDefine*/) {
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
   if (state == nullptr) return;
   State& s = *state;
-  s.waitingIn.push_back(s.facts.current);
+  // The value this frame waits for brings its form back as the current one.
+  s.facts.underWay.push_back(s.facts.current);
   Event& e = slot(Kind::wait, depth);
   e.a = form;
   e.b = why == Awaiting::body ? s.facts.current : nullptr;
@@ -332,9 +352,9 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
   if (state == nullptr) return;
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
-  if (!s.waitingIn.empty()) {
-    s.facts.current = s.waitingIn.back();
-    s.waitingIn.pop_back();
+  if (!s.facts.underWay.empty()) {
+    s.facts.current = s.facts.underWay.back();
+    s.facts.underWay.pop_back();
   }
   Event& e = slot(Kind::value, depth);
   e.a = value;
@@ -351,11 +371,25 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     s.gatherings.pop_back();
   }
   s.origins.push(Origin{by, argumentCell != nullptr});
+  // A name or value may be no value, in a list that evaluation made.
+  if (name == nullptr) {
+    // Nothing to learn of a binding with no name.
+  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
+    s.facts.names.push_back(name);
+  }
+  if (name != nullptr && argumentCell != nullptr) {
+    Item*& last = s.lastArgument[name];
+    if (last == value && value != nullptr && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
+    last = value;
+  } else if (name != nullptr && isA<Cons>(*name)) {
+    s.explainer.defineShorthand(by);
+  }
   Event& e = slot(Kind::bind, s.depth);
   e.a = name;
   e.b = value;
   e.c = by;
   e.flag = hasValue ? 1 : 0;
+  if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
   commit();
@@ -375,7 +409,10 @@ void lookedUp(const Symbol& name, Item* value) {
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   const std::size_t position = Environment::getInstance()->positionOf(name);  // from 1
-  if (value == nullptr) s.facts.missing = symbol;
+  if (value == nullptr) {
+    s.facts.missing = symbol;
+    s.facts.missingIn = s.facts.current;
+  }
   if (position != 0 && value != nullptr) {
     const Origin& origin = s.origins[position - 1];
     s.facts.recentlyFound[s.facts.lookups++ % Facts::foundKept] = Found{value, symbol, origin.by, origin.argument};
@@ -428,8 +465,27 @@ void applied(Item* result) {
   s.facts.inBuiltin = false;
   Event& e = s.pendingApply;
   e.b = result;
-  if (e.flag == 0) s.explainer.unknownName(e.a, s.facts.builtinForm, result);
+  if (e.flag == 0) {
+    s.facts.unknownLists[s.facts.unknownCalls++ % Facts::listsKept] = {result, s.facts.builtinForm};
+    s.explainer.unknownName(e.a, s.facts.builtinForm, result, s.facts);
+  }
   record(e);
+}
+
+void calling(Item* procedure, Item* arguments) {
+  if (state == nullptr) return;
+  Facts& f = state->facts;
+  f.calling = procedure;
+  f.callingArguments = arguments;
+  f.callingForm = f.current;
+  f.lastCall = f.current;
+  f.lastProcedure = procedure;
+  f.lastArguments = arguments;
+}
+
+void bodyBegins() {
+  if (state == nullptr) return;
+  state->facts.calling = nullptr;
 }
 
 void outOfMemory() {
@@ -438,11 +494,12 @@ void outOfMemory() {
   state->capture.dropped = true;
 }
 
-void failing(std::string_view line) {
+void failing(Error kind, const Item* culprit) {
   if (state == nullptr) return;
   Facts& f = state->facts;
-  f.errorSize = std::min(line.size(), f.errorText.size());
-  std::copy_n(line.begin(), f.errorSize, f.errorText.begin());
+  f.failed = true;
+  f.error = kind;
+  f.culprit = culprit;
 }
 
 void finishing(int status) {

@@ -17,6 +17,8 @@ class Symbol;
 // What a frame waits for (frames.h): the evaluator's own kinds, which the
 // trace names in its own words.
 enum class Awaiting : std::uint8_t;
+// The kinds of error line (fail.h).
+enum class Error : std::uint8_t;
 
 namespace trace {
 
@@ -32,6 +34,12 @@ void atomRead(std::uint32_t line, std::uint32_t column, std::uint32_t endLine, s
 void elementAdded(const Cons* cell);
 void read(Item* expression);
 void readFailed(std::uint32_t line, std::uint32_t column);
+// The input ended; the last character read stands at `line` and `column`,
+// and is part of a name or numeral when `inAtom`.
+void inputEnded(std::uint32_t line, std::uint32_t column, bool inAtom);
+// An expression was read whole: what the reader took beyond it, starting
+// with its one character of lookahead, is `lookahead` and then [next, end).
+void readBeyond(int lookahead, const unsigned char* next, const unsigned char* end);
 // The evaluator. `depth` is the number of frames open.
 void evaluating(Item* form, std::size_t depth);
 void gathering(bool forDefine);
@@ -43,10 +51,15 @@ void lookedUp(const Symbol& name, Item* value);
 void condTested(Item* clause, Item* test, bool taken);
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin);
 void applied(Item* result);
-// The end of the run. outOfMemory comes first when the error is that memory
+// A procedure value is called with `arguments` as written; its parameters
+// are being bound until its body begins.
+void calling(Item* procedure, Item* arguments);
+void bodyBegins();
+// The end of the run: an error of `kind` about `culprit` (fail.h).
+void failing(Error kind, const Item* culprit);
+// outOfMemory comes first when the error is that memory
 // ran out: from then on the trace allocates nothing.
 void outOfMemory();
-void failing(std::string_view line);
 void finishing(int status);
 // Ends the trace of one run in a process that runs many (the fuzzing
 // harness): standard output goes back where it went before start(), and the
@@ -63,6 +76,8 @@ inline void atomRead(std::uint32_t /*line*/, std::uint32_t /*column*/, std::uint
 inline void elementAdded(const Cons* /*cell*/) {}
 inline void read(Item* /*expression*/) {}
 inline void readFailed(std::uint32_t /*line*/, std::uint32_t /*column*/) {}
+inline void inputEnded(std::uint32_t /*line*/, std::uint32_t /*column*/, bool /*inAtom*/) {}
+inline void readBeyond(int /*lookahead*/, const unsigned char* /*next*/, const unsigned char* /*end*/) {}
 inline void evaluating(Item* /*form*/, std::size_t /*depth*/) {}
 inline void gathering(bool /*forDefine*/) {}
 inline void waiting(Awaiting /*why*/, std::size_t /*depth*/, Item* /*form*/, Item* const* /*values*/,
@@ -74,8 +89,10 @@ inline void lookedUp(const Symbol& /*name*/, Item* /*value*/) {}
 inline void condTested(Item* /*clause*/, Item* /*test*/, bool /*taken*/) {}
 inline void applying(Item* /*head*/, Item* const* /*operands*/, Item* const* /*operandsEnd*/, bool /*builtin*/) {}
 inline void applied(Item* /*result*/) {}
+inline void calling(Item* /*procedure*/, Item* /*arguments*/) {}
+inline void bodyBegins() {}
+inline void failing(Error /*kind*/, const Item* /*culprit*/) {}
 inline void outOfMemory() {}
-inline void failing(std::string_view /*line*/) {}
 inline void finishing(int /*status*/) {}
 
 #endif

@@ -10,7 +10,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "fail.h"
 
 class Item;
 enum class Awaiting : std::uint8_t;
@@ -90,11 +93,41 @@ struct Facts {
   bool readDone = false;
   bool anythingRead = false;
   Place readFailure;
+  Place inputEnd;            // the last character of the input, once it ended
+  bool endedInAtom = false;  // and it ended within a name or numeral
+  std::string beyond;        // the start of what the reader took beyond the expression
+
+  // Names the program bound, each once, for "did you mean": at most namesKept.
+  static constexpr std::size_t namesKept = 1'000;
+  std::vector<Item*> names;
 
   // The evaluator.
-  Item* current = nullptr;  // the form being worked on, or that a value came back to
-  Item* missing = nullptr;  // the last name a lookup found nothing for
-  bool inBuiltin = false;   // a built-in is being applied to these:
+  Item* current = nullptr;    // the form being worked on, or that a value came back to
+  Item* missing = nullptr;    // the last name a lookup found nothing for
+  Item* missingIn = nullptr;  // the form that lookup was made in
+  // The forms whose frames wait for a value, outermost first.
+  std::vector<Item*> underWay;
+  // A call of a procedure value whose parameters are being bound: null once
+  // its body begins.
+  Item* calling = nullptr;
+  Item* callingArguments = nullptr;
+  Item* callingForm = nullptr;
+  // The newest call of a procedure value: its form, procedure and arguments.
+  Item* lastCall = nullptr;
+  Item* lastProcedure = nullptr;
+  Item* lastArguments = nullptr;
+  // The newest name bound with no value, by (define name).
+  Item* boundWithoutValue = nullptr;
+  // An argument bound as written that is the very form the same name was
+  // bound to by the call before: a recursion that passes itself the same
+  // unevaluated argument. Its value is null when there was none.
+  Found repeated;
+  // The lists that calls of a name that is neither bound nor a built-in gave,
+  // with the call: a ring of the newest.
+  static constexpr std::size_t listsKept = 16;
+  std::array<std::pair<Item*, Item*>, listsKept> unknownLists{};
+  std::size_t unknownCalls = 0;
+  bool inBuiltin = false;  // a built-in is being applied to these:
   Item* builtinForm = nullptr;
   Item* builtinHead = nullptr;
   std::vector<Item*> builtinOperands;
@@ -102,11 +135,13 @@ struct Facts {
   std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
   std::size_t lookups = 0;
 
-  // The error line the run ended with, kept where it needs no allocation:
-  // the run may be ending because memory ran out.
-  std::array<char, 120> errorText{};
-  std::size_t errorSize = 0;
-  std::string_view errorLine() const { return {errorText.data(), errorSize}; }
+  // How the run failed: `failed` is set with the kind and its culprit. The
+  // line is the kind's own text, so keeping it allocates nothing (the run
+  // may be ending because memory ran out).
+  bool failed = false;
+  Error error{};
+  const Item* culprit = nullptr;
+  std::string_view errorLine() const { return failed ? ::errorLine(error) : std::string_view{}; }
 };
 
 }  // namespace trace

@@ -22,12 +22,25 @@
       stand-in for vellumark that the differential checker can compare with
       vellumark on random programs.
 
+  trace_check.py said VELLUMARK_TRACE CASE_FILE...
+      Golden explanations: as golden, but the "<" lines are only what the
+      trace says about the run, not its steps: the error, explanation and
+      note events (with the line that gives a form's place) and the end, in
+      the form the case asks for. A run may take millions of steps to fail
+      (a recursion without end) and still be a short case.
+
   trace_check.py streams VELLUMARK_TRACE
       The trace's own output at its edges, which must end as vellumark's
       does: a full disk, a closed standard output and a file-size limit end
       with status 1 and a prefix of the trace; a reader that goes away ends
       the run (status 1, no signal); a standard output set not to block,
       whose reader starts late, gets the whole trace.
+
+  trace_check.py names VELLUMARK_TRACE REFERENCE_TSV
+      Every form and built-in of the reference (doc/reference.tsv), called
+      with two of its letters swapped, must have the trace's note ask "did
+      you mean" it: the explainer's own list of the language's names must
+      not fall behind the language.
 
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
@@ -212,8 +225,88 @@ def streams_problems(traced):
     return problems
 
 
+# A run that runs out of memory ends its trace with the error line alone, as
+# vellumark ends: the trace cannot have the memory to say more.
+SAID_READABLE = (b"error ", b"why ", b"note ", b"end ", b"Error: out of memory.")
+SAID_JSON = ("error", "explanation", "note", "end")
+
+
+def said_of(trace, json_lines):
+    """The lines of `trace` that say something about the run, not a step."""
+    kept = []
+    follows = False
+    for line in trace.split(b"\n")[:-1]:
+        if json_lines:
+            keep = json.loads(line)["event"] in SAID_JSON
+        else:
+            # A sentence about a form is followed by a line with its place.
+            keep = line.startswith(SAID_READABLE) or (follows and line.startswith(b"         ("))
+            follows = keep and not line.startswith(b"end ")
+        if keep:
+            kept.append(line + b"\n")
+    return b"".join(kept)
+
+
+def said_problems(traced, case):
+    def limit():
+        if case.address_space is not None:
+            resource.setrlimit(resource.RLIMIT_AS, (case.address_space, case.address_space))
+        if case.stdin_closed:
+            os.close(0)
+
+    options = {"preexec_fn": limit} if case.address_space is not None or case.stdin_closed else {}
+    done = subprocess.run([traced, *case.args], input=None if case.stdin_closed else case.stdin, capture_output=True,
+                          timeout=TIMEOUT_SECONDS, **options)
+    problems = []
+    got = said_of(done.stdout, "--json" in case.args)
+    if got != case.stdout:
+        problems.extend(harness.first_difference(got, case.stdout))
+    if done.returncode != case.status:
+        problems.append(f"status {done.returncode}, expected {case.status}")
+    return problems
+
+
+def reference_names(path):
+    """The names of the forms and built-ins in the reference table."""
+    names = []
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith("#") or not line.strip():
+                continue
+            for written in line.split("\t")[1].split(", "):
+                names.append(written.strip("`").lstrip("(").split(" ")[0].rstrip(")"))
+    return names
+
+
+def misspelt_problems(traced, name):
+    # The first two neighbouring letters after the first that differ, or the
+    # two letters of a short name, swapped.
+    i = next((j for j in range(1, len(name) - 1) if name[j] != name[j + 1]), 0)
+    misspelt = name[:i] + name[i + 1] + name[i] + name[i + 2:]
+    program = f"({misspelt} 1)\n".encode()
+    done = subprocess.run([traced], input=program, capture_output=True, timeout=TIMEOUT_SECONDS)
+    if f"Did you mean `{name}`?".encode() not in done.stdout:
+        return [f"({misspelt} 1) suggests no `{name}`: {done.stdout[-300:]!r}"]
+    return []
+
+
 def main():
     mode, *rest = sys.argv[1:]
+    if mode == "names":
+        traced, reference = rest
+        return harness.main(lambda: [
+            harness.report(f"a misspelt {name}", misspelt_problems(traced, name))
+            for name in reference_names(reference) if len(name) > 1])
+    if mode == "said":
+        traced, *paths = rest
+        # A build with AddressSanitizer (whose test runs set ASAN_OPTIONS)
+        # cannot start under an address-space limit: its shadow memory alone
+        # is larger, so such cases are left to the other builds.
+        sanitized = "ASAN_OPTIONS" in os.environ
+        return harness.main(lambda: [
+            harness.report(f"{case.where} {case.title}", said_problems(traced, case))
+            for path in paths for case in golden.parse(path)
+            if not (sanitized and case.address_space is not None)])
     if mode == "same":
         plain, traced, *paths = rest
         return harness.main(
