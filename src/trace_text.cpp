@@ -160,24 +160,28 @@ void appendQuoted(std::string& out, std::string_view text) {
 
 // Bytes above 127 are the code points U+0080-U+00FF.
 void appendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  // Runs of characters that stand for themselves go in whole.
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') continue;
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
     if (byte == '"' || byte == '\\') {
       out += '\\';
-      out += c;
+      out += static_cast<char>(byte);
     } else if (byte == '\n') {
       out += "\\n";
     } else if (byte < 0x20 || byte == 0x7f) {
       char escape[8];
       static_cast<void>(std::snprintf(escape, sizeof escape, "\\u%04x", byte));
       out += escape;
-    } else if (byte >= 0x80) {
+    } else {
       out += static_cast<char>(0xc0 | (byte >> 6));
       out += static_cast<char>(0x80 | (byte & 0x3f));
-    } else {
-      out += c;
     }
   }
+  out.append(text.data() + plain, text.size() - plain);
 }
 
 void appendNumber(std::string& out, std::uint64_t number) {
