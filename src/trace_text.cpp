@@ -69,7 +69,10 @@ std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
   std::ostream& text = shown.text;
   buffer.reset(limit + 1);
   text.clear();
-  std::array<Item*, maxShown + 2> rests{};  // the rest of each list being written, innermost last
+  // The rest of each list being written, innermost last; each is set before
+  // it is read, so the array is not cleared first, which cost as much as a
+  // short value's whole walk.
+  std::array<Item*, maxShown + 2> rests;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   std::size_t open = 0;
   Item* next = value;
   auto full = [&] { return buffer.size() > limit; };
@@ -159,12 +162,23 @@ void appendQuoted(std::string& out, std::string_view text) {
 }
 
 // Bytes above 127 are the code points U+0080-U+00FF.
+namespace {
+
+// The bytes a JSON string holds as they are.
+constexpr std::array<bool, 256> standsForItself = [] {
+  std::array<bool, 256> table{};
+  for (std::size_t byte = 0x20; byte < 0x7f; ++byte) table[byte] = byte != '"' && byte != '\\';
+  return table;
+}();
+
+}  // namespace
+
 void appendEscaped(std::string& out, std::string_view text) {
   // Runs of characters that stand for themselves go in whole.
   std::size_t plain = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\') continue;
+    if (standsForItself[byte]) continue;
     out.append(text.data() + plain, i - plain);
     plain = i + 1;
     if (byte == '"' || byte == '\\') {
