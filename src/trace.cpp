@@ -70,6 +70,7 @@ class Capture final : public std::streambuf {
   Capture() { setp(block_.data(), block_.data() + block_.size()); }
   // Hands what was written since the last time to takeOutput.
   void take() {
+    if (pptr() == pbase()) return;  // the common case: nothing written since
     const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
     setp(block_.data(), block_.data() + block_.size());
     if (!text.empty() && !dropped) takeOutput(text);
@@ -110,14 +111,21 @@ struct State {
 
   std::size_t events = 0;
   std::size_t skipped = 0;
-  // The newest records once past the head, events and output in order; the
-  // text of each output record is in tailText, in the same order.
-  std::vector<Event> tail;  // a ring of room for tailEvents events and as many outputs
-  std::size_t tailStart = 0;
-  std::size_t tailSize = 0;
-  std::deque<std::string> tailText;
-  std::size_t tailEventsKept = 0;
+  // The newest records once past the head. Events and output are kept apart,
+  // so that keeping an event, millions of times in a long run, is one copy
+  // into a ring: the ring holds the newest `tailKept` events, the event
+  // numbered n (from 0, over the whole run) in slot n % tailEvents; each piece
+  // of output knows the number of the event it came before.
+  std::vector<Event> tail;  // the ring, of tailEvents slots
+  std::size_t tailKept = 0;
+  std::size_t tailNext = 0;  // the slot of the next event
+  struct Output {
+    std::string text;
+    std::size_t before;  // the number of the event that follows it
+  };
+  std::deque<Output> tailText;
   std::size_t tailTextBytes = 0;
+  Event head{};           // the event being written, while within the head
   bool starved = false;   // memory ran out
   bool finished = false;  // finishing has begun
 
@@ -144,10 +152,6 @@ struct State {
 State* state = nullptr;
 
 bool outputFailed() { return state->writer.failed(); }
-
-Event event(Kind kind, std::size_t depth, Item* a = nullptr, Item* b = nullptr, Item* c = nullptr) {
-  return Event{kind, Awaiting::result, 0, static_cast<std::uint32_t>(depth), a, b, c, nullptr, 0, 0, {}};
-}
 
 // A write of the trace failed: the rest of the run could only be lost, so it
 // ends now, with status 1 (the reader has gone away, the disk is full).
@@ -204,30 +208,36 @@ std::vector<const Event*> newestOf(const std::vector<Event>& ring, std::size_t c
   return newest;
 }
 
+// The number of the oldest event in the tail.
+std::size_t oldestKept() { return state->events - state->tailKept; }
+
+// Writes the oldest piece of output of the tail.
+void writeOldestOutput() {
+  State& s = *state;
+  s.writer.output(s.tailText.front().text);
+  s.tailTextBytes -= s.tailText.front().text.size();
+  s.tailText.pop_front();
+}
+
+// Whether the oldest record of the tail is output rather than an event.
+bool outputIsOldest() {
+  const State& s = *state;
+  return !s.tailText.empty() && (s.tailKept == 0 || s.tailText.front().before <= oldestKept());
+}
+
 // Takes the oldest record out of the tail: an event is left out, output is
 // written now.
 void dropOldest() {
   State& s = *state;
-  const Kind oldest = s.tail[s.tailStart].kind;
-  if (++s.tailStart == s.tail.size()) s.tailStart = 0;
-  --s.tailSize;
-  if (oldest != Kind::output) {
-    shadow(s.tail[s.tailStart == 0 ? s.tail.size() - 1 : s.tailStart - 1]);
-    --s.tailEventsKept;
-    ++s.skipped;
+  if (outputIsOldest()) {
+    writeOldestOutput();
     return;
   }
-  s.writer.output(s.tailText.front());
-  s.tailTextBytes -= s.tailText.front().size();
-  s.tailText.pop_front();
-}
-
-// Puts a record at the newest end of the tail, which has room for it.
-void keep(const Event& e) {
-  State& s = *state;
-  std::size_t slot = s.tailStart + s.tailSize++;
-  if (slot >= s.tail.size()) slot -= s.tail.size();
-  s.tail[slot] = e;
+  std::size_t oldest = s.tailNext + tailEvents - s.tailKept;
+  if (oldest >= tailEvents) oldest -= tailEvents;
+  shadow(s.tail[oldest]);
+  --s.tailKept;
+  ++s.skipped;
 }
 
 void takeOutput(std::string_view text) {
@@ -235,31 +245,63 @@ void takeOutput(std::string_view text) {
   if (s.events < headEvents || s.finished) {
     s.writer.output(text);
   } else {
-    while (s.tailSize > 0 && (s.tailTextBytes + text.size() > tailOutputBytes || s.tailText.size() == tailEvents)) {
+    while ((s.tailKept > 0 || !s.tailText.empty()) &&
+           (s.tailTextBytes + text.size() > tailOutputBytes || s.tailText.size() == tailEvents)) {
       dropOldest();
     }
-    s.tailText.emplace_back(text);
+    s.tailText.push_back(State::Output{std::string(text), s.events});
     s.tailTextBytes += text.size();
-    keep(event(Kind::output, 0));
   }
   stopIfUnwritable();
 }
 
-// Takes one event, after the output written before it: written now while
-// within the head, else kept in the tail in place of the oldest.
-void record(const Event& e) {
+// Where the next event goes, after the output written before it: a record
+// of the head, written by commit(), or the tail's newest slot, in place of the
+// oldest event. The hooks fill it in where it lies, since a run past the head
+// keeps millions of events only to drop them.
+[[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   s.capture.take();
-  if (s.events++ < headEvents) {
-    shadow(e);
-    s.writer.event(e, s.places);
-    stopIfUnwritable();
-    return;
+  Event* e = &s.head;
+  if (s.events >= headEvents) {
+    if (s.tailKept == tailEvents) {
+      // The oldest event goes, and the output before it is written first.
+      while (outputIsOldest()) writeOldestOutput();
+      shadow(s.tail[s.tailNext]);
+      --s.tailKept;
+      ++s.skipped;
+    }
+    e = &s.tail[s.tailNext];
   }
-  while (s.tailEventsKept == tailEvents) dropOldest();
-  keep(e);
-  ++s.tailEventsKept;
+  e->kind = kind;
+  e->why = Awaiting::result;
+  e->flag = 0;
+  e->depth = static_cast<std::uint32_t>(depth);
+  e->a = e->b = e->c = nullptr;
+  e->where = nullptr;
+  e->number = 0;
+  e->valueCount = 0;
+  return *e;
+}
+
+// Takes the event slot() gave out, filled in: written now while within the
+// head, else kept in the tail.
+[[gnu::always_inline]] inline void commit() {
+  State& s = *state;
+  if (s.events++ < headEvents) {
+    shadow(s.head);
+    s.writer.event(s.head, s.places);
+  } else {
+    if (++s.tailNext == tailEvents) s.tailNext = 0;
+    ++s.tailKept;
+  }
   stopIfUnwritable();
+}
+
+void record(const Event& e) {
+  Event& kept = slot(e.kind, e.depth);
+  kept = e;
+  commit();
 }
 
 constexpr std::string_view usage =
@@ -299,8 +341,9 @@ void start(int argc, char** argv) {
   state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;
   state->writer.reserve();
-  state->tail.resize(2 * tailEvents);
-  Event empty = event(Kind::output, 0);
+  state->tail.resize(tailEvents);
+  Event empty{};
+  empty.kind = Kind::output;
   state->shadowBindings.assign(shadowKept, empty);
   state->shadowWaiting.assign(shadowKept, empty);
 }
@@ -365,7 +408,8 @@ void evaluating(Item* form, std::size_t depth) {
   if (state == nullptr) return;
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
-  record(event(Kind::eval, depth, form));
+  slot(Kind::eval, depth).a = form;
+  commit();
 }
 
 void gathering(bool /*forDefine*/) {
@@ -378,13 +422,16 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
   State& s = *state;
   // The value this frame waits for brings its form back as the current one.
   s.facts.underWay.push_back(s.facts.current);
-  Event e = event(Kind::wait, depth, form, why == Awaiting::body ? s.facts.current : nullptr, rest);
+  Event& e = slot(Kind::wait, depth);
+  e.a = form;
+  e.b = why == Awaiting::body ? s.facts.current : nullptr;
+  e.c = rest;
   e.why = why;
   if (values != nullptr) {
     e.valueCount = static_cast<std::uint32_t>(valuesEnd - values);
     for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = values[i];
   }
-  record(e);
+  commit();
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
@@ -395,9 +442,10 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
     s.facts.current = s.facts.underWay.back();
     s.facts.underWay.pop_back();
   }
-  Event e = event(Kind::value, depth, value);
+  Event& e = slot(Kind::value, depth);
+  e.a = value;
   e.why = why;
-  record(e);
+  commit();
 }
 
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
@@ -422,21 +470,23 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
   } else if (name != nullptr && isA<Cons>(*name)) {
     s.explainer.defineShorthand(by);
   }
-  Event e = event(Kind::bind, s.depth, name, value, by);
+  Event& e = slot(Kind::bind, s.depth);
+  e.a = name;
+  e.b = value;
+  e.c = by;
   e.flag = hasValue ? 1 : 0;
   if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
-  record(e);
+  commit();
 }
 
 void unbound(std::uint32_t count) {
   if (state == nullptr) return;
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.origins.empty(); ++i) s.origins.pop();
-  Event e = event(Kind::unbind, s.depth);
-  e.number = count;
-  record(e);
+  slot(Kind::unbind, s.depth).number = count;
+  commit();
 }
 
 void lookedUp(const Symbol& name, Item* value) {
@@ -453,16 +503,20 @@ void lookedUp(const Symbol& name, Item* value) {
     const Origin& origin = s.origins[position - 1];
     s.facts.recentlyFound[s.facts.lookups++ % Facts::foundKept] = Found{value, symbol, origin.by, origin.argument};
   }
-  Event e = event(Kind::lookup, s.depth, symbol, value);
+  Event& e = slot(Kind::lookup, s.depth);
+  e.a = symbol;
+  e.b = value;
   e.number = value == nullptr ? 0 : position;
-  record(e);
+  commit();
 }
 
 void condTested(Item* clause, Item* test, bool taken) {
   if (state == nullptr) return;
-  Event e = event(Kind::cond, state->depth, clause, test);
+  Event& e = slot(Kind::cond, state->depth);
+  e.a = clause;
+  e.b = test;
   e.flag = taken ? 1 : 0;
-  record(e);
+  commit();
   if (test == nullptr) state->explainer.lastClauseUntested(clause);
 }
 
@@ -473,20 +527,29 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
   f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.back();
   if (!s.gatherings.empty()) s.gatherings.pop_back();
   f.builtinHead = head;
-  f.builtinOperands.assign(operands, operandsEnd);
+  // Member by member, where it stays: a call is too short for a copy of a
+  // whole record, or of a few operands through memmove, to pay.
+  f.builtinOperands.clear();
+  for (Item* const* operand = operands; operand != operandsEnd; ++operand) f.builtinOperands.push_back(*operand);
   f.inBuiltin = builtin;
-  Event e = event(Kind::apply, s.depth, head);
+  Event& e = s.pendingApply;
+  e.kind = Kind::apply;
+  e.why = Awaiting::result;
+  e.depth = s.depth;
+  e.a = head;
+  e.b = e.c = nullptr;
+  e.where = nullptr;
+  e.number = 0;
   e.flag = builtin ? 1 : 0;
   e.valueCount = static_cast<std::uint32_t>(operandsEnd - operands);
   for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = operands[i];
-  s.pendingApply = e;
 }
 
 void applied(Item* result) {
   if (state == nullptr) return;
   State& s = *state;
   s.facts.inBuiltin = false;
-  Event e = s.pendingApply;
+  Event& e = s.pendingApply;
   e.b = result;
   if (e.flag == 0) {
     s.facts.unknownLists[s.facts.unknownCalls++ % Facts::listsKept] = {result, s.facts.builtinForm};
@@ -546,15 +609,13 @@ void finishing(int status) {
                         newestOf(s.shadowWaiting, s.waitingDepths.size(), Kind::wait), s.waitingDepths.size(),
                         s.places);
     }
-    for (; s.tailSize > 0; --s.tailSize, s.tailStart = (s.tailStart + 1) % s.tail.size()) {
-      const Event& e = s.tail[s.tailStart];
-      if (e.kind == Kind::output) {
-        s.writer.output(s.tailText.front());
-        s.tailText.pop_front();
-      } else {
-        s.writer.event(e, s.places);
-      }
+    std::size_t slot = s.tailNext + tailEvents - s.tailKept;
+    for (std::size_t number = oldestKept(); number < s.events; ++number) {
+      while (!s.tailText.empty() && s.tailText.front().before <= number) writeOldestOutput();
+      if (slot >= tailEvents) slot -= tailEvents;
+      s.writer.event(s.tail[slot++], s.places);
     }
+    while (!s.tailText.empty()) writeOldestOutput();
   }
   s.capture.take();
   if (!s.facts.errorLine().empty() && status != 0) s.writer.error(s.facts.errorLine());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -9,7 +10,9 @@
 
 #include "cons.h"
 #include "empty.h"
+#include "integer.h"
 #include "item.h"
+#include "symbol.h"
 
 namespace trace {
 
@@ -24,6 +27,15 @@ class Bounded final : public std::streambuf {
   void reset(std::size_t room) { setp(text_.data(), text_.data() + std::min(room, text_.size())); }
   std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
   std::string_view text() const { return {pbase(), size()}; }
+  // What the walk writes itself, and the commonest atoms, go in directly: a
+  // stream's sentry for each character cost more than the character.
+  void add(char c) {
+    if (pptr() < epptr()) {
+      *pptr() = c;
+      pbump(1);
+    }
+  }
+  void add(std::string_view text) { xsputn(text.data(), static_cast<std::streamsize>(text.size())); }
 
  protected:
   int_type overflow(int_type /*c*/) override { return traits_type::eof(); }
@@ -45,32 +57,41 @@ struct Shown {
   std::ostream text{&buffer};
 };
 
-}  // namespace
-
 // The printed form of `value`, cut after `limit` characters with "…". The
 // walk keeps one rest for each list it is inside, and each list it enters
 // writes a "(", so it is never more than `limit` deep.
-std::string show(Item* value, std::size_t limit) {
+// The text is left in the shared buffer, of which `limit` characters at most
+// are the value's; *cut tells whether more would have followed.
+std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
   limit = std::min(limit, maxShown);
   static Shown shown;
   Bounded& buffer = shown.buffer;
   std::ostream& text = shown.text;
   buffer.reset(limit + 1);
   text.clear();
-  std::array<Item*, maxShown + 2> rests{};  // the rest of each list being written, innermost last
+  // The rest of each list being written, innermost last; each is set before
+  // it is read, so the array is not cleared first, which cost as much as a
+  // short value's whole walk.
+  std::array<Item*, maxShown + 2> rests;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   std::size_t open = 0;
   Item* next = value;
   auto full = [&] { return buffer.size() > limit; };
   for (;;) {
     if (full()) break;
     if (next == nullptr) {
-      text << "#<no value>";
+      buffer.add("#<no value>");
     } else if (isA<Cons>(*next)) {
-      text << '(';
+      buffer.add('(');
       const auto* cell = static_cast<const Cons*>(next);
       rests[open++] = cell->cdr();
       next = cell->car();
       continue;
+    } else if (isA<Integer>(*next)) {
+      char digits[12];
+      const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<const Integer&>(*next).getInt()).ptr;
+      buffer.add(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    } else if (isA<Symbol>(*next)) {
+      buffer.add(static_cast<const Symbol&>(*next).getString());
     } else {
       next->print(text);
     }
@@ -79,16 +100,16 @@ std::string show(Item* value, std::size_t limit) {
     while (open > 0 && !descended && !full()) {
       Item*& rest = rests[open - 1];
       if (rest == getEmpty()) {
-        text << ')';
+        buffer.add(')');
         --open;
       } else if (rest != nullptr && isA<Cons>(*rest)) {
         const auto* cell = static_cast<const Cons*>(rest);
-        text << ' ';
+        buffer.add(' ');
         rest = cell->cdr();
         next = cell->car();
         descended = true;
       } else {
-        text << "  . ";
+        buffer.add("  . ");
         next = rest;
         rest = getEmpty();
         descended = true;
@@ -99,39 +120,105 @@ std::string show(Item* value, std::size_t limit) {
   }
   // The loop stops short of the end of a list only once the text is past
   // `limit`.
-  std::string cut(buffer.text().substr(0, limit));
-  if (buffer.size() > limit) cut += "…";
-  return cut;
+  *cut = buffer.size() > limit;
+  return buffer.text().substr(0, limit);
 }
 
-// A JSON string of `text`: bytes above 127 are the code points U+0080-U+00FF.
+constexpr std::string_view ellipsis = "…";
+
+}  // namespace
+
+std::string show(Item* value, std::size_t limit) {
+  std::string text;
+  appendShown(text, value, limit);
+  return text;
+}
+
+void appendShown(std::string& out, Item* value, std::size_t limit) {
+  bool cut = false;
+  out += shownText(value, limit, &cut);
+  if (cut) out += ellipsis;
+}
+
+void appendQuotedShown(std::string& out, Item* value, std::size_t limit) {
+  bool cut = false;
+  const std::string_view text = shownText(value, limit, &cut);
+  out += '"';
+  appendEscaped(out, text);
+  if (cut) appendEscaped(out, ellipsis);
+  out += '"';
+}
+
 std::string quoted(std::string_view text) {
-  std::string json = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
+  std::string json;
+  appendQuoted(json, text);
+  return json;
+}
+
+void appendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  appendEscaped(out, text);
+  out += '"';
+}
+
+// Bytes above 127 are the code points U+0080-U+00FF.
+namespace {
+
+// The bytes a JSON string holds as they are.
+constexpr std::array<bool, 256> standsForItself = [] {
+  std::array<bool, 256> table{};
+  for (std::size_t byte = 0x20; byte < 0x7f; ++byte) table[byte] = byte != '"' && byte != '\\';
+  return table;
+}();
+
+}  // namespace
+
+void appendEscaped(std::string& out, std::string_view text) {
+  // Runs of characters that stand for themselves go in whole.
+  std::size_t plain = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (standsForItself[byte]) continue;
+    out.append(text.data() + plain, i - plain);
+    plain = i + 1;
     if (byte == '"' || byte == '\\') {
-      json += '\\';
-      json += c;
+      out += '\\';
+      out += static_cast<char>(byte);
     } else if (byte == '\n') {
-      json += "\\n";
+      out += "\\n";
     } else if (byte < 0x20 || byte == 0x7f) {
       char escape[8];
       static_cast<void>(std::snprintf(escape, sizeof escape, "\\u%04x", byte));
-      json += escape;
-    } else if (byte >= 0x80) {
-      json += static_cast<char>(0xc0 | (byte >> 6));
-      json += static_cast<char>(0x80 | (byte & 0x3f));
+      out += escape;
     } else {
-      json += c;
+      out += static_cast<char>(0xc0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3f));
     }
   }
-  return json + "\"";
+  out.append(text.data() + plain, text.size() - plain);
+}
+
+void appendNumber(std::string& out, std::uint64_t number) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+  out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
 // The text of a known place.
 std::string placeText(const Place& place) {
-  return std::to_string(place.line) + ":" + std::to_string(place.column) + "-" + std::to_string(place.endLine) + ":" +
-         std::to_string(place.endColumn);
+  std::string text;
+  appendPlace(text, place);
+  return text;
+}
+
+void appendPlace(std::string& out, const Place& place) {
+  appendNumber(out, place.line);
+  out += ':';
+  appendNumber(out, place.column);
+  out += '-';
+  appendNumber(out, place.endLine);
+  out += ':';
+  appendNumber(out, place.endColumn);
 }
 
 }  // namespace trace

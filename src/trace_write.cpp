@@ -13,15 +13,26 @@ namespace trace {
 namespace {
 
 // What follows a form in the readable trace: its place, if it has one.
-std::string placeSuffix(const Place& place) {
-  if (!place.known()) return "";
-  return "  @" + placeText(place);
+void appendPlaceSuffix(std::string& out, const Place& place) {
+  if (!place.known()) return;
+  out += "  @";
+  appendPlace(out, place);
 }
 
-std::string placeJson(const Place& place) {
-  if (!place.known()) return "null";
-  return "[" + std::to_string(place.line) + "," + std::to_string(place.column) + "," + std::to_string(place.endLine) +
-         "," + std::to_string(place.endColumn) + "]";
+void appendPlaceJson(std::string& out, const Place& place) {
+  if (!place.known()) {
+    out += "null";
+    return;
+  }
+  out += '[';
+  appendNumber(out, place.line);
+  out += ',';
+  appendNumber(out, place.column);
+  out += ',';
+  appendNumber(out, place.endLine);
+  out += ',';
+  appendNumber(out, place.endColumn);
+  out += ']';
 }
 
 // What a frame waits for, in the trace's words.
@@ -47,15 +58,6 @@ bool isPair(Item* item) { return item != nullptr && isA<Cons>(*item); }
 // The test of a cond clause, or the clause itself when it is no pair.
 Item* testOf(Item* clause) {
   return clause != nullptr && isA<Cons>(*clause) ? static_cast<const Cons*>(clause)->car() : clause;
-}
-
-std::string valuesJson(const Event& e) {
-  std::string json = "[";
-  for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
-    if (i != 0) json += ',';
-    json += quoted(show(e.values[i]));
-  }
-  return json + "]";
 }
 
 }  // namespace
@@ -91,9 +93,14 @@ std::string Writer::waitingForm(const Event& e) {
     // "… 1 more" would take the room of the one.
     auto last = [](Item* cell) { return !isPair(static_cast<const Cons*>(cell)->cdr()); };
     for (; isPair(item) && (shown < shownRest || last(item)); item = static_cast<const Cons*>(item)->cdr(), ++shown) {
-      text += " " + show(static_cast<const Cons*>(item)->car(), 24);
+      text += ' ';
+      appendShown(text, static_cast<const Cons*>(item)->car(), 24);
     }
-    if (isPair(item)) text += " … " + std::to_string(lengthOf(item)) + " more";
+    if (isPair(item)) {
+      text += " … ";
+      appendNumber(text, lengthOf(item));
+      text += " more";
+    }
   };
   switch (e.why) {
     case Awaiting::headToCall:
@@ -112,8 +119,11 @@ std::string Writer::waitingForm(const Event& e) {
     case Awaiting::operandForApply:
     case Awaiting::valueForDefine:
       text = e.why == Awaiting::valueForDefine ? "(define " : "(";
-      text += show(e.a, 24);
-      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) text += " " + show(e.values[i], 24);
+      appendShown(text, e.a, 24);
+      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
+        text += ' ';
+        appendShown(text, e.values[i], 24);
+      }
       if (e.valueCount > keptOperands) text += " …";
       text += " □";
       rest(e.c);
@@ -125,28 +135,34 @@ std::string Writer::waitingForm(const Event& e) {
 }
 
 // One line of the trace: a JSON object with its members, or, for a terminal,
-// the event's name and text indented by depth.
-void Writer::line(std::string_view event, std::uint32_t depth, const std::string& members,
-                  const std::string& readable) {
+// the event's name and text indented by depth. The line is begun, its members
+// or text are added at the end of out_, and it is ended.
+void Writer::begin(std::string_view event, std::uint32_t depth) {
   if (json) {
     out_ += "{\"event\":\"";
     out_ += event;
-    out_ += '"';
     // Every event has members of its own.
-    out_ += ',';
-    out_ += members;
-    out_ += "}\n";
+    out_ += "\",";
   } else {
     out_.append(std::size_t{2} * std::min<std::uint32_t>(depth, 30), ' ');
     // The one long name is shortened so that the texts stay in line.
     const std::string_view label = event == "explanation" ? "why" : event;
     out_ += label;
     out_.append(label.size() < 7 ? 7 - label.size() : 1, ' ');
-    out_ += readable;
-    out_ += '\n';
   }
+}
+
+void Writer::endLine() {
+  out_ += json ? "}\n" : "\n";
   wholeLines_ = out_.size();
   flush(false);
+}
+
+void Writer::line(std::string_view event, std::uint32_t depth, const std::string& members,
+                  const std::string& readable) {
+  begin(event, depth);
+  out_ += json ? members : readable;
+  endLine();
 }
 
 // Lines the program wrote are shown as they are, after a bar.
@@ -198,82 +214,196 @@ void Writer::event(const Event& e, const Places& places) {
   // The text of an output record is kept by the recorder, which writes it
   // with output().
   if (e.kind == Kind::output) return;
+  begin(nameOf(e.kind), e.depth);
   if (json) {
-    line(nameOf(e.kind), e.depth, members(e, places), "");
+    members(e, places);
   } else {
-    line(nameOf(e.kind), e.depth, "", readable(e, places));
+    readable(e, places);
   }
+  endLine();
 }
 
-std::string Writer::members(const Event& e, const Places& places) {
+std::string Writer::membersOf(const Event& e, const Places& places) {
+  const std::size_t from = out_.size();
+  members(e, places);
+  std::string text = out_.substr(from);
+  out_.resize(from);
+  return text;
+}
+
+void Writer::members(const Event& e, const Places& places) {
+  std::string& out = out_;
   switch (e.kind) {
     case Kind::eval:
-      return "\"form\":" + quoted(show(e.a)) + ",\"at\":" + placeJson(places.ofForm(e.a)) +
-             ",\"depth\":" + std::to_string(e.depth);
+      out += "\"form\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"at\":";
+      appendPlaceJson(out, places.ofForm(e.a));
+      out += ",\"depth\":";
+      appendNumber(out, e.depth);
+      return;
     case Kind::wait:
-      return "\"for\":\"" + std::string(waitName(e.why)) + "\",\"form\":" + quoted(waitingForm(e)) +
-             ",\"depth\":" + std::to_string(e.depth);
+      out += "\"for\":\"";
+      out += waitName(e.why);
+      out += "\",\"form\":";
+      appendQuoted(out, waitingForm(e));
+      out += ",\"depth\":";
+      appendNumber(out, e.depth);
+      return;
     case Kind::value:
-      return "\"value\":" + quoted(show(e.a)) + ",\"to\":\"" + waitName(e.why) +
-             "\",\"depth\":" + std::to_string(e.depth);
+      out += "\"value\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"to\":\"";
+      out += waitName(e.why);
+      out += "\",\"depth\":";
+      appendNumber(out, e.depth);
+      return;
     case Kind::bind:
-      return "\"name\":" + quoted(show(e.a)) + ",\"value\":" + quoted(e.flag ? show(e.b) : "#<no value>") +
-             ",\"by\":" + quoted(show(e.c)) + ",\"binding\":" + std::to_string(e.number) +
-             ",\"at\":" + placeJson(places.ofCell(e.where));
+      out += "\"name\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"value\":";
+      if (e.flag != 0) {
+        appendQuotedShown(out, e.b);
+      } else {
+        out += "\"#<no value>\"";
+      }
+      out += ",\"by\":";
+      appendQuotedShown(out, e.c);
+      out += ",\"binding\":";
+      appendNumber(out, e.number);
+      out += ",\"at\":";
+      appendPlaceJson(out, places.ofCell(e.where));
+      return;
     case Kind::unbind:
-      return "\"count\":" + std::to_string(e.number);
+      out += "\"count\":";
+      appendNumber(out, e.number);
+      return;
     case Kind::lookup:
-      return "\"name\":" + quoted(show(e.a)) + ",\"value\":" + (e.b != nullptr ? quoted(show(e.b)) : "null") +
-             ",\"binding\":" + (e.number != 0 ? std::to_string(e.number - 1) : "null");
+      out += "\"name\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"value\":";
+      if (e.b != nullptr) {
+        appendQuotedShown(out, e.b);
+      } else {
+        out += "null";
+      }
+      out += ",\"binding\":";
+      if (e.number != 0) {
+        appendNumber(out, e.number - 1);
+      } else {
+        out += "null";
+      }
+      return;
     case Kind::cond:
-      return "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + (e.b == nullptr ? "null" : quoted(show(e.b))) +
-             ",\"taken\":" + (e.flag != 0 ? "true" : "false") + ",\"at\":" + placeJson(places.ofForm(e.a));
+      out += "\"clause\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"test\":";
+      if (e.b == nullptr) {
+        out += "null";
+      } else {
+        appendQuotedShown(out, e.b);
+      }
+      out += e.flag != 0 ? ",\"taken\":true" : ",\"taken\":false";
+      out += ",\"at\":";
+      appendPlaceJson(out, places.ofForm(e.a));
+      return;
     case Kind::apply:
-      return "\"name\":" + quoted(show(e.a)) + ",\"operands\":" + valuesJson(e) + ",\"result\":" + quoted(show(e.b)) +
-             ",\"builtin\":" + (e.flag ? "true" : "false");
+      out += "\"name\":";
+      appendQuotedShown(out, e.a);
+      out += ",\"operands\":[";
+      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
+        if (i != 0) out += ',';
+        appendQuotedShown(out, e.values[i]);
+      }
+      out += "],\"result\":";
+      appendQuotedShown(out, e.b);
+      out += e.flag != 0 ? ",\"builtin\":true" : ",\"builtin\":false";
+      return;
     case Kind::output:
       break;
   }
-  return "";
 }
 
-std::string Writer::readable(const Event& e, const Places& places) {
+void Writer::readable(const Event& e, const Places& places) {
+  std::string& out = out_;
   switch (e.kind) {
     case Kind::eval:
-      return show(e.a) + placeSuffix(places.ofForm(e.a));
+      appendShown(out, e.a);
+      appendPlaceSuffix(out, places.ofForm(e.a));
+      return;
     case Kind::wait:
-      return waitingForm(e);
+      out += waitingForm(e);
+      return;
     case Kind::value:
-      return show(e.a) + " -> " + waitName(e.why);
+      appendShown(out, e.a);
+      out += " -> ";
+      out += waitName(e.why);
+      return;
     case Kind::bind:
-      return show(e.a) + " ↦ " + (e.flag ? show(e.b) : "#<no value>") + "   by " + show(e.c, 40) +
-             placeSuffix(places.ofCell(e.where));
+      appendShown(out, e.a);
+      out += " ↦ ";
+      if (e.flag != 0) {
+        appendShown(out, e.b);
+      } else {
+        out += "#<no value>";
+      }
+      out += "   by ";
+      appendShown(out, e.c, 40);
+      appendPlaceSuffix(out, places.ofCell(e.where));
+      return;
     case Kind::unbind:
-      return std::to_string(e.number) + (e.number == 1 ? " binding" : " bindings");
+      appendNumber(out, e.number);
+      out += e.number == 1 ? " binding" : " bindings";
+      return;
     case Kind::lookup:
-      if (e.number == 0) return show(e.a) + " -> no binding";
-      return show(e.a) + " -> " + show(e.b) + "  (binding " + std::to_string(e.number - 1) + ")";
-    case Kind::cond: {
-      const std::string test = show(testOf(e.a), 40);
-      if (e.b == nullptr) return "last clause, test " + test + " not looked at: taken";
-      return test + " gave " + show(e.b, 30) + (e.flag != 0 ? ": taken" : ": not taken");
-    }
-    case Kind::apply: {
-      std::string operands;
-      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) operands += " " + show(e.values[i], 30);
-      if (e.valueCount > keptOperands) operands += " …";
-      return show(e.a) + operands + " -> " + show(e.b) + (e.flag ? "" : "  (no built-in of that name)");
-    }
+      appendShown(out, e.a);
+      if (e.number == 0) {
+        out += " -> no binding";
+        return;
+      }
+      out += " -> ";
+      appendShown(out, e.b);
+      out += "  (binding ";
+      appendNumber(out, e.number - 1);
+      out += ')';
+      return;
+    case Kind::cond:
+      if (e.b == nullptr) {
+        out += "last clause, test ";
+        appendShown(out, testOf(e.a), 40);
+        out += " not looked at: taken";
+        return;
+      }
+      appendShown(out, testOf(e.a), 40);
+      out += " gave ";
+      appendShown(out, e.b, 30);
+      out += e.flag != 0 ? ": taken" : ": not taken";
+      return;
+    case Kind::apply:
+      appendShown(out, e.a);
+      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
+        out += ' ';
+        appendShown(out, e.values[i], 30);
+      }
+      if (e.valueCount > keptOperands) out += " …";
+      out += " -> ";
+      appendShown(out, e.b);
+      if (e.flag == 0) out += "  (no built-in of that name)";
+      return;
     case Kind::output:
       break;
   }
-  return "";
 }
 
 void Writer::sentence(const Said& said, const Places& places) {
   const Place place = places.ofForm(said.form);
   std::string members = "\"rule\":\"" + ruleName(said.rule) + "\",\"text\":" + quoted(said.text);
-  if (said.form != nullptr) members += ",\"form\":" + quoted(show(said.form)) + ",\"at\":" + placeJson(place);
+  if (said.form != nullptr) {
+    members += ",\"form\":";
+    appendQuotedShown(members, said.form);
+    members += ",\"at\":";
+    appendPlaceJson(members, place);
+  }
   std::string readable = said.text;
   if (said.form != nullptr && place.known()) {
     readable += "\n         (" + show(said.form, 40) + " is at " + placeText(place) + ")";
@@ -291,7 +421,7 @@ void Writer::snapshot(const std::vector<const Event*>& bindings, std::size_t bin
   std::string readable = std::to_string(bindingCount) + " bindings";
   for (const Event* e : bindings) {
     if (e != bindings.front()) members += ',';
-    members += "{" + this->members(*e, places) + "}";
+    members += "{" + membersOf(*e, places) + "}";
     readable += (e == bindings.front() ? ", newest first: " : ", ") + show(e->a) + " ↦ " +
                 (e->flag ? show(e->b, 30) : "#<no value>");
   }
@@ -299,7 +429,7 @@ void Writer::snapshot(const std::vector<const Event*>& bindings, std::size_t bin
   readable += "; " + std::to_string(waitingCount) + " forms waiting";
   for (const Event* e : waiting) {
     if (e != waiting.front()) members += ',';
-    members += "{" + this->members(*e, places) + "}";
+    members += "{" + membersOf(*e, places) + "}";
     readable += (e == waiting.front() ? ", newest first: " : ", ") + waitingForm(*e);
   }
   members += "],\"waitingLeftOut\":" + std::to_string(waitingCount - waiting.size());

@@ -55,13 +55,20 @@ class Writer {
   static constexpr std::size_t lengthsKept = 4'000'000;
 
   static std::string_view nameOf(Kind kind);
-  // An event's members in JSON, and its text in the readable trace.
-  std::string members(const Event& e, const Places& places);
-  std::string readable(const Event& e, const Places& places);
+  // An event's members in JSON, and its text in the readable trace, each
+  // added to the line begun.
+  void members(const Event& e, const Places& places);
+  // The same members as a text of their own, for an event within another.
+  std::string membersOf(const Event& e, const Places& places);
+  void readable(const Event& e, const Places& places);
   // The form a frame waits in, with a box for the value it waits for.
   std::string waitingForm(const Event& e);
   // The number of elements of `list`.
   std::size_t lengthOf(Item* list);
+  // A line is begun with the event's name, filled in at the end of out_,
+  // and ended; line() does all three for text made beforehand.
+  void begin(std::string_view event, std::uint32_t depth);
+  void endLine();
   void line(std::string_view event, std::uint32_t depth, const std::string& members, const std::string& readable);
 
   std::string out_;             // the trace's own text, written in blocks
