@@ -13,7 +13,8 @@ interpreter whether it still holds:
     every line that tests/golden.py reads;
   - every `make TARGET` and `--preset NAME` in the documents exists, and every
     target of the Makefile is in CONTRIBUTING.md's table;
-  - README.md is at most 800 lines;
+  - README.md is at most 800 lines, and every link to a heading, in these
+    documents and tests/README.md, finds it;
   - every quoted run is what a run gives: each output block of the README that
     begins with the banner against the interpreter on its `In:` line, each
     `$ command` in the README's and the manual page's examples against the
@@ -171,6 +172,27 @@ def check_commands(source, documents, contributing, problems):
         problems.append(f"CONTRIBUTING.md: the Makefile's target {target} is not in the commands table")
 
 
+def anchors(text):
+    """The anchors GitHub gives a Markdown file's headings."""
+    found = set()
+    for heading in re.findall(r"^#+ (.*)$", re.sub(r"^```.*?^```$", "", text, flags=re.M | re.S), re.M):
+        found.add(re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-"))
+    return found
+
+
+def check_links(source, paths, problems):
+    """Every link to a heading, in the same file or another, names a heading that is there. (A link to a
+    file that another branch brings is not held to its file here.)"""
+    for path in paths:
+        text = read(os.path.join(source, path))
+        for target, anchor in re.findall(r"\]\(([^)#\s]*)#([^)\s]+)\)", text):
+            linked = os.path.normpath(os.path.join(os.path.dirname(path), target)) if target else path
+            if not os.path.exists(os.path.join(source, linked)):
+                continue
+            if anchor not in anchors(read(os.path.join(source, linked))):
+                problems.append(f"{path}: the link to {target}#{anchor} names no heading of {linked}")
+
+
 def run(command, source, build, vellumark, tracer):
     """A documented command line, run where the documents run it, with the programs of this build."""
     command = command.replace("build/release/vellumark", vellumark)
@@ -239,6 +261,7 @@ def main():
     check_labels(source, contributing, ctest, build, problems)
     check_layout(source, contributing, problems)
     check_commands(source, {"README.md": readme, "CONTRIBUTING.md": contributing}, contributing, problems)
+    check_links(source, ["README.md", "CONTRIBUTING.md", os.path.join("tests", "README.md")], problems)
     runs = check_runs(source, build, vellumark, tracer, readme, problems)
     for problem in problems:
         print(f"FAIL {problem}")
