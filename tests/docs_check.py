@@ -11,8 +11,9 @@ interpreter whether it still holds:
   - its layout tables name every file of src/ and every folder, and nothing
     that is gone; its golden-case tables every folder of tests/golden and
     every line that tests/golden.py reads;
-  - every `make TARGET` and `--preset NAME` in the documents exists, and every
-    target of the Makefile is in CONTRIBUTING.md's table;
+  - every `make TARGET` and `--preset NAME` in the documents exists, every
+    target of the Makefile is in CONTRIBUTING.md's table, and the README says
+    what `make dist` puts in the Linux archive;
   - README.md is at most 800 lines, and every link to a heading, in these
     documents and tests/README.md, finds it;
   - every quoted run is what a run gives: each output block of the README that
@@ -166,6 +167,17 @@ def check_commands(source, documents, contributing, problems):
         for name in sorted(set(re.findall(r"--preset (\w+)", text))):
             if name not in preset_names:
                 problems.append(f"{path}: `--preset {name}` is no preset of CMakePresets.json")
+    # What the README says the Linux archive holds, against what `make dist` copies into it.
+    listed = re.search(r"^tar -xzf vellumark-\S*-linux-\S*\s+# (.*)$", documents["README.md"], re.M)
+    copied = re.search(r"^\tcp (.*) \$\(DIST\)/linux/", makefile, re.M)
+    if listed and copied:
+        said = {name.strip() for name in listed.group(1).split(",")}
+        held = {os.path.basename(path) for path in copied.group(1).split()}
+        if said != held:
+            problems.append(f"README.md: the Linux archive holds {sorted(held)} (Makefile, dist), the README says"
+                            f" {sorted(said)}")
+    else:
+        problems.append("README.md or the Makefile: no line that says what the Linux archive holds")
     stated = {target for row in table(contributing, "| command | what it does |")
               for span in code(row[0]) for target in re.findall(r"^make ([a-z][\w-]*)", span)}
     for target in sorted(targets - stated - {"all"}):
