@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "fail.h"
 #include "output.h"
 #include "run.h"
 

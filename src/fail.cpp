@@ -4,10 +4,6 @@
 #include <iostream>
 #include <new>
 
-#ifdef VELLUMARK_IN_PROCESS
-#include "run.h"
-#endif
-
 #include "trace.h"
 
 void fail(std::string_view line) { fail(line, std::cout); }

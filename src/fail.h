@@ -20,7 +20,16 @@
 // Flushes standard output and ends the process with `status`, or with 1 when
 // anything written to standard output was lost (a full disk, for instance):
 // a run whose output did not arrive must not report success.
+// In a build made with VELLUMARK_IN_PROCESS (the fuzzing harness, which runs
+// many programs in one process), it throws RunEnded instead.
 [[noreturn]] void finish(int status);
+
+// How a run ends in a build made with VELLUMARK_IN_PROCESS: finish() throws
+// this with the run's status instead of ending the process, so that the
+// caller can run the next program.
+struct RunEnded {
+  int status;
+};
 
 // The status a run that has got this far should end with: `status`, or 1 when
 // standard output has failed.

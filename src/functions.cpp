@@ -159,24 +159,6 @@ const std::size_t condId = Symbol::idOf("cond");
 const std::size_t defineId = Symbol::idOf("define");
 const std::size_t lambdaId = Symbol::idOf("lambda");
 
-// What a frame of `kind` waits for, in the trace's words.
-trace::Wait waitOf(Awaiting kind) {
-  switch (kind) {
-    case Awaiting::headToCall:
-      return trace::Wait::headToCall;
-    case Awaiting::clauseTest:
-      return trace::Wait::clauseTest;
-    case Awaiting::valueForDefine:
-      return trace::Wait::definitionValue;
-    case Awaiting::body:
-      return trace::Wait::body;
-    case Awaiting::operandForApply:
-    case Awaiting::result:
-      break;
-  }
-  return trace::Wait::operand;
-}
-
 // The values gathered from `start` on are complete: they go to the rule they
 // were gathered for, and leave the value stack.
 Step afterGathering(std::size_t start, Awaiting gatheredFor) {
@@ -202,8 +184,8 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
       } else {
         frames.push(Frame::forGathering(expressions, static_cast<std::uint32_t>(start), gatheredFor, newestOnly));
       }
-      trace::waiting(waitOf(gatheredFor), frames.size(), valueStack.at(start), valueStack.from(start + 1),
-                     valueStack.end(), expressions);
+      trace::waiting(gatheredFor, frames.size(), valueStack.at(start), valueStack.from(start + 1), valueStack.end(),
+                     expressions);
       return Step::evaluate(expression);
     }
     valueStack.push(expression->evaluate());
@@ -216,7 +198,7 @@ Step gather(Item* expressions, std::size_t start, Awaiting gatheredFor, bool new
 Step resume(Item* value) {
   frames.settle();
   Frame& frame = frames.top();
-  trace::resumed(waitOf(frame.awaiting), frames.size(), value);
+  trace::resumed(frame.awaiting, frames.size(), value);
   switch (frame.awaiting) {
     case Awaiting::headToCall:
       return lambda(value, frames.popped().arguments);
@@ -282,7 +264,7 @@ Step evalCons(Item* head, Item* operands) {
     // other head has no name to go by, and fails as asking for one does.
     if (!head->isCons()) failGetString();
     frames.push(Frame::forHeadToCall(operands));
-    trace::waiting(trace::Wait::headToCall, frames.size(), head, nullptr, nullptr, operands);
+    trace::waiting(Awaiting::headToCall, frames.size(), head, nullptr, nullptr, operands);
     return Step::evaluate(head);
   }
   const auto& symbol = static_cast<const Symbol&>(*head);
@@ -340,7 +322,7 @@ Step cond(Item* clauses) {
   }
   const Step test = Step::evaluate(first(clause));
   frames.push(Frame::forClauseTest(clauses));
-  trace::waiting(trace::Wait::clauseTest, frames.size(), clause, nullptr, nullptr, rest(clauses));
+  trace::waiting(Awaiting::clauseTest, frames.size(), clause, nullptr, nullptr, rest(clauses));
   return test;
 }
 
@@ -387,7 +369,7 @@ Step lambda(Item* procedure, Item* arguments) {
   // no frame, but it still counts as a level of nesting.
   if (pushed > 0) {
     frames.push(Frame::forBody(pushed));
-    trace::waiting(trace::Wait::body, frames.size(), procedure, nullptr, nullptr, nullptr);
+    trace::waiting(Awaiting::body, frames.size(), procedure, nullptr, nullptr, nullptr);
   } else {
     frames.enterBareCall();
   }

@@ -1,5 +1,6 @@
 // The driver: one run reads one expression, echoes it, evaluates it and writes
 // the result.
+#include "fail.h"
 #include "output.h"
 #include "run.h"
 #include "trace.h"

@@ -8,13 +8,6 @@
 // do from wherever they happen.
 [[noreturn]] void runOnce();
 
-// How a run ends early in a build made with VELLUMARK_IN_PROCESS: finish()
-// throws this with the run's status instead of ending the process, so that
-// the caller can run the next program.
-struct RunEnded {
-  int status;
-};
-
 // Puts the interpreter back into the state it starts in: no bindings, no
 // frames, no values made by a run, names numbered from the start again. Only
 // in a build made with VELLUMARK_IN_PROCESS, for a process that runs many

@@ -62,3 +62,8 @@ Item* Stack::lookup(const Symbol& symbol) const {
   if (!found.hasValue) failGetCar();
   return found.value;
 }
+
+std::size_t Stack::positionOf(const Symbol& symbol) const {
+  const std::size_t slot = symbol.id();
+  return slot < newestInSlot_.size() ? newestInSlot_[slot] : 0;
+}

@@ -41,6 +41,12 @@ class Stack {
   // that has no value.
   Item* lookup(const Symbol& symbol) const;
 
+  // Where the newest binding of `symbol`'s name lies, counted from 1 for the
+  // oldest binding on the stack; 0 when it has none. The binding lookup()
+  // gives a value from, when it gives one. For vellumark-trace, which tells
+  // which binding a lookup found; nothing else calls it.
+  std::size_t positionOf(const Symbol& symbol) const;
+
  private:
   // Positions count from 1, so that 0 can mean "none".
   using Position = std::uint32_t;

@@ -14,12 +14,11 @@
 class Item;
 class Cons;
 class Symbol;
+// What a frame waits for (frames.h): the evaluator's own kinds, which the
+// trace names in its own words.
+enum class Awaiting : std::uint8_t;
 
 namespace trace {
-
-// Why a frame waits, as the trace names it. Kept apart from the evaluator's
-// own kinds so that the trace's words do not change with its internals.
-enum class Wait : std::uint8_t { headToCall, clauseTest, operand, definitionValue, body };
 
 #ifdef VELLUMARK_TRACE
 
@@ -36,8 +35,8 @@ void readFailed(std::uint32_t line, std::uint32_t column);
 // The evaluator. `depth` is the number of frames open.
 void evaluating(Item* form, std::size_t depth);
 void gathering(bool forDefine);
-void waiting(Wait why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest);
-void resumed(Wait why, std::size_t depth, Item* value);
+void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest);
+void resumed(Awaiting why, std::size_t depth, Item* value);
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell);
 void unbound(std::uint32_t count);
 void lookedUp(const Symbol& name, Item* value);
@@ -60,9 +59,9 @@ inline void read(Item* /*expression*/) {}
 inline void readFailed(std::uint32_t /*line*/, std::uint32_t /*column*/) {}
 inline void evaluating(Item* /*form*/, std::size_t /*depth*/) {}
 inline void gathering(bool /*forDefine*/) {}
-inline void waiting(Wait /*why*/, std::size_t /*depth*/, Item* /*form*/, Item* const* /*values*/,
+inline void waiting(Awaiting /*why*/, std::size_t /*depth*/, Item* /*form*/, Item* const* /*values*/,
                     Item* const* /*valuesEnd*/, Item* /*rest*/) {}
-inline void resumed(Wait /*why*/, std::size_t /*depth*/, Item* /*value*/) {}
+inline void resumed(Awaiting /*why*/, std::size_t /*depth*/, Item* /*value*/) {}
 inline void bound(Item* /*name*/, Item* /*value*/, bool /*hasValue*/, const Cons* /*argumentCell*/) {}
 inline void unbound(std::uint32_t /*count*/) {}
 inline void lookedUp(const Symbol& /*name*/, Item* /*value*/) {}

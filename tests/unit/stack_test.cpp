@@ -133,18 +133,21 @@ enum class Walk { value, none, fails };
 struct WalkResult {
   Walk kind;
   Item* value = nullptr;
+  std::size_t position = 0;  // of the binding matched, from 1
 };
 
 WalkResult walk(const std::vector<Entry>& entries, const std::string& name) {
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     if (entry->name == nullptr || !isSymbol(*entry->name)) return {Walk::fails};
     if (entry->name->getString() == name) {
-      return entry->hasValue ? WalkResult{Walk::value, entry->value} : WalkResult{Walk::fails};
+      const auto position = static_cast<std::size_t>(entries.rend() - entry);
+      return entry->hasValue ? WalkResult{Walk::value, entry->value, position} : WalkResult{Walk::fails};
     }
   }
   return {Walk::none};
 }
 
+// The position the trace reports for a lookup is the binding the walk stops at.
 TEST(Lookup, IndexAgreesWithTheWalkThroughRandomPushesAndPops) {
   const std::vector<std::string> names{"a", "b", "c", "d"};
   std::mt19937 random(20261207);
@@ -189,6 +192,9 @@ TEST(Lookup, IndexAgreesWithTheWalkThroughRandomPushesAndPops) {
         // Failing lookups end the process; they are covered one by one above.
         if (expected.kind != Walk::fails) {
           ASSERT_EQ(stack.lookup(Symbol(name)), expected.value) << "round " << round << " step " << step;
+        }
+        if (expected.kind == Walk::value) {
+          ASSERT_EQ(stack.positionOf(Symbol(name)), expected.position) << "round " << round << " step " << step;
         }
       }
     }

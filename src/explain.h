@@ -1,0 +1,53 @@
+// The trace's explanations: every sentence vellumark-trace says about a run,
+// chosen here from the one table of them, explanations.def. The hooks tell
+// the explainer what may deserve a note as it happens; at the end it is given
+// the facts of the run and says why it failed, or why it did nothing, and
+// what was surprising in a run that went well.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "trace_records.h"
+
+class Item;
+
+namespace trace {
+
+enum class Rule : std::uint8_t {
+#define SENTENCE(identifier, text) identifier,
+#include "explanations.def"
+#undef SENTENCE
+};
+
+// The name a rule goes by in the trace: its identifier with "-" for "_".
+std::string ruleName(Rule rule);
+
+// One sentence said about the run: an "explanation" of an error, or a "note".
+struct Said {
+  std::string_view event;
+  Rule rule;
+  std::string text;
+  Item* form;  // what it is about, or null
+};
+
+class Explainer {
+ public:
+  // The last clause of a cond was taken without its test being evaluated.
+  void lastClauseUntested(Item* clause);
+  // A call's head named no binding and no built-in, so it gave `result`.
+  void unknownName(Item* head, Item* form, Item* result);
+
+  // What to say at the end of a run that ends with `status`: the explanation
+  // of its error, or why nothing was evaluated, then the notes of a run that
+  // went well, in order.
+  std::vector<Said> atEnd(int status, const Facts& facts) const;
+
+ private:
+  static constexpr std::size_t notesKept = 8;
+  std::vector<Said> notes_;
+};
+
+}  // namespace trace

@@ -1,0 +1,106 @@
+// The trace's plain records: what the hooks (trace.cpp) fill in as a run goes,
+// and what the writer (trace_write.cpp) and the explainer (explain.cpp) read.
+// Pointers to values and numbers only, no text: a value never changes once
+// made, so a record kept now can be written at the end of the run.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+class Item;
+enum class Awaiting : std::uint8_t;
+
+namespace trace {
+
+// A stretch of the program text: first and last character, line and column,
+// each from 1; all 0 when not known.
+struct Place {
+  std::uint32_t line = 0;
+  std::uint32_t column = 0;
+  std::uint32_t endLine = 0;
+  std::uint32_t endColumn = 0;
+  bool known() const { return line != 0; }
+};
+
+// Where the reader found each form and element of the program.
+struct Places {
+  std::unordered_map<const void*, Place> forms;  // by a list's first cell, or an atom read alone
+  std::unordered_map<const void*, Place> cells;  // by the cell that holds an element
+
+  Place ofForm(const void* form) const {
+    const auto found = forms.find(form);
+    return found == forms.end() ? Place{} : found->second;
+  }
+  Place ofCell(const void* cell) const {
+    const auto found = cells.find(cell);
+    return found == cells.end() ? Place{} : found->second;
+  }
+};
+
+enum class Kind : std::uint8_t { eval, wait, value, bind, unbind, lookup, cond, apply };
+
+// How many operands or gathered values an event keeps.
+constexpr std::size_t keptOperands = 6;
+
+// One event of the evaluation. Which members mean what depends on the kind:
+//   eval    a: the form
+//   wait    why; a: the form's head, the defined name, the clause or the
+//           procedure; b: the call (body only); c: what is still to evaluate;
+//           values: gathered so far
+//   value   why; a: the value
+//   bind    a: name, b: value (flag: has one), c: made by; where: the
+//           argument's cell; number: its position from 0
+//   unbind  number: how many
+//   lookup  a: name, b: value; number: the binding's position from 1, or 0
+//   cond    a: clause, b: the test's value (null: not looked at); flag: taken
+//   apply   a: head, b: result, values: operands; flag: a built-in
+struct Event {
+  Kind kind;
+  Awaiting why;
+  std::uint8_t flag;
+  std::uint32_t depth;
+  Item* a;
+  Item* b;
+  Item* c;
+  const void* where;
+  std::uint64_t number;
+  std::uint32_t valueCount;  // of which the first keptOperands are in values
+  std::array<Item*, keptOperands> values;
+};
+
+// A value a lookup found, with the binding it came from.
+struct Found {
+  Item* value = nullptr;
+  Item* name = nullptr;
+  Item* by = nullptr;     // the call or define that made the binding
+  bool argument = false;  // bound by a call, as written
+};
+
+// What the run has come to when it ends: what the explainer reads.
+struct Facts {
+  // The reader: the lists still open, the last thing read, where it failed.
+  std::vector<Place> open;
+  Place lastPlace;
+  bool readDone = false;
+  bool anythingRead = false;
+  Place readFailure;
+
+  // The evaluator.
+  Item* current = nullptr;  // the form being worked on, or that a value came back to
+  Item* missing = nullptr;  // the last name a lookup found nothing for
+  bool inBuiltin = false;   // a built-in is being applied to these:
+  Item* builtinForm = nullptr;
+  Item* builtinHead = nullptr;
+  std::vector<Item*> builtinOperands;
+  static constexpr std::size_t foundKept = 16;
+  std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
+  std::size_t lookups = 0;
+
+  std::string errorLine;
+};
+
+}  // namespace trace

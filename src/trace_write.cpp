@@ -1,0 +1,253 @@
+#include "trace_write.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cons.h"
+#include "frames.h"
+#include "item.h"
+#include "trace_text.h"
+
+namespace trace {
+namespace {
+
+// What follows a form in the readable trace: its place, if it has one.
+std::string placeSuffix(const Place& place) {
+  if (!place.known()) return "";
+  return "  @" + placeText(place);
+}
+
+std::string placeJson(const Place& place) {
+  if (!place.known()) return "null";
+  return "[" + std::to_string(place.line) + "," + std::to_string(place.column) + "," + std::to_string(place.endLine) +
+         "," + std::to_string(place.endColumn) + "]";
+}
+
+// What a frame waits for, in the trace's words.
+const char* waitName(Awaiting why) {
+  switch (why) {
+    case Awaiting::headToCall:
+      return "head";
+    case Awaiting::clauseTest:
+      return "test";
+    case Awaiting::result:
+    case Awaiting::operandForApply:
+      return "operand";
+    case Awaiting::valueForDefine:
+      return "definition";
+    case Awaiting::body:
+      return "body";
+  }
+  return "operand";
+}
+
+// The test of a cond clause, or the clause itself when it is no pair.
+Item* testOf(Item* clause) {
+  return clause != nullptr && isA<Cons>(*clause) ? static_cast<const Cons*>(clause)->car() : clause;
+}
+
+// The form a frame waits in, with a box for the value it waits for.
+std::string waitingForm(const Event& e) {
+  std::string text;
+  auto rest = [&](Item* list) {
+    for (Item* item = list; item != nullptr && isA<Cons>(*item); item = static_cast<const Cons*>(item)->cdr()) {
+      text += " " + show(static_cast<const Cons*>(item)->car(), 24);
+    }
+  };
+  switch (e.why) {
+    case Awaiting::headToCall:
+      text = "(□";
+      rest(e.c);
+      return text + ")";
+    case Awaiting::clauseTest: {
+      const auto* clause = static_cast<const Cons*>(e.a);
+      text = "(cond (□";
+      rest(clause->cdr());
+      text += ")";
+      rest(e.c);
+      return text + ")";
+    }
+    case Awaiting::result:
+    case Awaiting::operandForApply:
+    case Awaiting::valueForDefine:
+      text = e.why == Awaiting::valueForDefine ? "(define " : "(";
+      text += show(e.a, 24);
+      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) text += " " + show(e.values[i], 24);
+      if (e.valueCount > keptOperands) text += " …";
+      text += " □";
+      rest(e.c);
+      return text + ")";
+    case Awaiting::body:
+      return show(e.b) + " = □";
+  }
+  return text;
+}
+
+std::string valuesJson(const Event& e) {
+  std::string json = "[";
+  for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
+    json += (i != 0 ? "," : "") + quoted(show(e.values[i]));
+  }
+  return json + "]";
+}
+
+}  // namespace
+
+// One line of the trace: a JSON object with its members, or, for a terminal,
+// the event's name and text indented by depth.
+void Writer::line(std::string_view event, std::uint32_t depth, const std::string& members,
+                  const std::string& readable) {
+  if (json) {
+    out_ += "{\"event\":\"";
+    out_ += event;
+    out_ += '"';
+    // Every event has members of its own.
+    out_ += ',';
+    out_ += members;
+    out_ += "}\n";
+  } else {
+    out_.append(std::size_t{2} * std::min<std::uint32_t>(depth, 30), ' ');
+    // The one long name is shortened so that the texts stay in line.
+    const std::string_view label = event == "explanation" ? "why" : event;
+    out_ += label;
+    out_.append(label.size() < 7 ? 7 - label.size() : 1, ' ');
+    out_ += readable;
+    out_ += '\n';
+  }
+  flush(false);
+}
+
+// Lines the program wrote are shown as they are, after a bar.
+void Writer::output(std::string_view text) {
+  if (text.empty()) return;
+  if (json) {
+    line("output", 0, "\"text\":" + quoted(text), "");
+    return;
+  }
+  if (text.back() == '\n') text.remove_suffix(1);
+  std::string indented;
+  for (const char c : text) {
+    if (c == '\n') {
+      indented += "\n       | ";
+    } else {
+      indented += c;
+    }
+  }
+  line("output", 0, "", "| " + indented);
+}
+
+void Writer::event(const Event& e, const Places& places) {
+  switch (e.kind) {
+    case Kind::eval: {
+      const Place place = places.ofForm(e.a);
+      const std::string form = show(e.a);
+      line("eval", e.depth,
+           "\"form\":" + quoted(form) + ",\"at\":" + placeJson(place) + ",\"depth\":" + std::to_string(e.depth),
+           form + placeSuffix(place));
+      break;
+    }
+    case Kind::wait: {
+      const std::string form = waitingForm(e);
+      line("wait", e.depth,
+           "\"for\":\"" + std::string(waitName(e.why)) + "\",\"form\":" + quoted(form) +
+               ",\"depth\":" + std::to_string(e.depth),
+           form);
+      break;
+    }
+    case Kind::value:
+      line(
+          "value", e.depth,
+          "\"value\":" + quoted(show(e.a)) + ",\"to\":\"" + waitName(e.why) + "\",\"depth\":" + std::to_string(e.depth),
+          show(e.a) + " -> " + waitName(e.why));
+      break;
+    case Kind::bind: {
+      const Place place = places.ofCell(e.where);
+      std::string value = "#<no value>";
+      if (e.flag) value = show(e.b);
+      line("bind", e.depth,
+           "\"name\":" + quoted(show(e.a)) + ",\"value\":" + quoted(value) + ",\"by\":" + quoted(show(e.c)) +
+               ",\"binding\":" + std::to_string(e.number) + ",\"at\":" + placeJson(place),
+           show(e.a) + " ↦ " + value + "   by " + show(e.c, 40) + placeSuffix(place));
+      break;
+    }
+    case Kind::unbind:
+      line("unbind", e.depth, "\"count\":" + std::to_string(e.number),
+           std::to_string(e.number) + (e.number == 1 ? " binding" : " bindings"));
+      break;
+    case Kind::lookup: {
+      std::string value = "null";
+      if (e.b != nullptr) value = quoted(show(e.b));
+      std::string binding = "null";
+      std::string readable = show(e.a);
+      if (e.number != 0) {
+        binding = std::to_string(e.number - 1);
+        readable += " -> " + show(e.b) + "  (binding " + binding + ")";
+      } else {
+        readable += " -> no binding";
+      }
+      line("lookup", e.depth, "\"name\":" + quoted(show(e.a)) + ",\"value\":" + value + ",\"binding\":" + binding,
+           readable);
+      break;
+    }
+    case Kind::cond: {
+      const Place place = places.ofForm(e.a);
+      const bool untested = e.b == nullptr;
+      const bool taken = e.flag != 0;
+      const std::string test = show(testOf(e.a), 40);
+      std::string testJson = "null";
+      std::string readable;
+      if (untested) {
+        readable = "last clause, test " + test + " not looked at: taken";
+      } else {
+        testJson = quoted(show(e.b));
+        readable = test + " gave " + show(e.b, 30) + (taken ? ": taken" : ": not taken");
+      }
+      line("cond", e.depth,
+           "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + testJson + ",\"taken\":" + (taken ? "true" : "false") +
+               ",\"at\":" + placeJson(place),
+           readable);
+      break;
+    }
+    case Kind::apply: {
+      std::string operands;
+      for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) operands += " " + show(e.values[i], 30);
+      if (e.valueCount > keptOperands) operands += " …";
+      line("apply", e.depth,
+           "\"name\":" + quoted(show(e.a)) + ",\"operands\":" + valuesJson(e) + ",\"result\":" + quoted(show(e.b)) +
+               ",\"builtin\":" + (e.flag ? "true" : "false"),
+           show(e.a) + operands + " -> " + show(e.b) + (e.flag ? "" : "  (no built-in of that name)"));
+      break;
+    }
+  }
+}
+
+void Writer::sentence(const Said& said, const Places& places) {
+  const Place place = places.ofForm(said.form);
+  std::string members = "\"rule\":\"" + ruleName(said.rule) + "\",\"text\":" + quoted(said.text);
+  if (said.form != nullptr) members += ",\"form\":" + quoted(show(said.form)) + ",\"at\":" + placeJson(place);
+  std::string readable = said.text;
+  if (said.form != nullptr && place.known()) {
+    readable += "\n         (" + show(said.form, 40) + " is at " + placeText(place) + ")";
+  }
+  line(said.event, 0, members, readable);
+}
+
+void Writer::skipped(std::size_t count) {
+  line("skipped", 0, "\"count\":" + std::to_string(count), std::to_string(count) + " events left out");
+}
+
+void Writer::error(std::string_view errorLine) {
+  line("error", 0, "\"line\":" + quoted(errorLine), std::string(errorLine));
+}
+
+void Writer::end(int status) {
+  line("end", 0, "\"status\":" + std::to_string(status), "status " + std::to_string(status));
+}
+
+void Writer::flush(bool all) {
+  if (!all && out_.size() < (std::size_t{1} << 16)) return;
+  static_cast<void>(std::fwrite(out_.data(), 1, out_.size(), stdout));
+  out_.clear();
+}
+
+}  // namespace trace
