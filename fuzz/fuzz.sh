@@ -7,6 +7,10 @@
 # without sanitizers, several times faster, which still catches every crash,
 # hang and difference from a fresh process. Before them, every seed runs
 # under the sanitizers and is compared with a fresh process.
+# Then, for a sixth of the time, the harness over the traced build
+# (vellumark_trace_fuzzer, under the sanitizers) checks the trace's promise:
+# its "output" events joined are what the run wrote, and its last event is
+# "end" with the run's status.
 # Fails on any finding; the inputs go to fuzz/findings/.
 #
 # Usage: fuzz/fuzz.sh [SECONDS]        (default 3600)
@@ -52,8 +56,17 @@ status=0
 wait $sanitize || status=1
 wait $fast || status=1
 
+# The trace: every seed, then fuzzing from the corpus just grown.
+trace_seconds=$((seconds / 6 > 0 ? seconds / 6 : 1))
+mkdir -p "$build/trace-corpus"
+"$build/sanitize/vellumark_trace_fuzzer" -runs=0 "$build/seeds" >"$build/trace-seeds.log" 2>&1 ||
+  { tail -40 "$build/trace-seeds.log"; status=1; }
+"$build/sanitize/vellumark_trace_fuzzer" -dict="$root/fuzz/vellumark.dict" -max_len=4096 -timeout=5 \
+  -rss_limit_mb=2048 -max_total_time="$trace_seconds" -print_final_stats=1 -artifact_prefix="$findings/trace-" \
+  "$build/trace-corpus" "$build/corpus" "$build/seeds" >"$build/trace.log" 2>&1 || status=1
+
 total=0
-for name in sanitize fast; do
+for name in sanitize fast trace; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$name.log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$build/$name.log")
   echo "-- $name: ${runs:-?} programs, ${rate:-?} a second"
@@ -61,7 +74,7 @@ for name in sanitize fast; do
 done
 echo "$total programs in all"
 if [ $status -ne 0 ] || [ -n "$(ls -A "$findings")" ]; then
-  for name in sanitize fast; do grep -m1 -A30 -E "ERROR|differ|deadly|timeout" "$build/$name.log" || true; done
+  for name in sanitize fast trace; do grep -m1 -A30 -E "ERROR|differ|deadly|timeout" "$build/$name.log" || true; done
   echo "fuzzing found inputs that fail, in $findings"
   exit 1
 fi

@@ -11,6 +11,12 @@
 // VELLUMARK_FRESH_RUN set, in which the interpreter runs that one program as
 // the vellumark program does; the two outputs and statuses must be the same
 // byte for byte. Any difference aborts, and libFuzzer saves the input.
+//
+// Built with the trace's hooks on (VELLUMARK_TRACE: vellumark_trace_fuzzer),
+// the harness checks the trace's promise instead: each program runs once
+// untraced and once traced (--json), and the trace's "output" events joined
+// must be what the untraced run wrote, its last event "end" with the same
+// status.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -28,6 +34,7 @@
 #include "fail.h"
 #include "output.h"
 #include "run.h"
+#include "trace.h"
 
 namespace {
 
@@ -167,6 +174,70 @@ void compareWithFresh(const std::uint8_t* data, std::size_t size) {
   std::abort();
 }
 
+#ifdef VELLUMARK_TRACE
+
+// The bytes of a JSON string's text as the trace writes it (trace_text.cpp):
+// escapes, and code points U+0080-U+00FF for the bytes above 127; the text
+// runs to the closing quote, which the returned position is just past.
+std::size_t unquote(const std::string& json, std::size_t at, std::string& text) {
+  while (at < json.size() && json[at] != '"') {
+    const auto c = static_cast<unsigned char>(json[at++]);
+    if (c == '\\') {
+      const char escaped = json.at(at++);
+      if (escaped == 'n') {
+        text += '\n';
+      } else if (escaped == 'u') {
+        text += static_cast<char>(std::stoi(json.substr(at, 4), nullptr, 16));
+        at += 4;
+      } else {
+        text += escaped;
+      }
+    } else if (c >= 0xc0) {
+      text += static_cast<char>(((c & 0x1fU) << 6U) | (static_cast<unsigned char>(json.at(at++)) & 0x3fU));
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  return at + 1;
+}
+
+void checkTrace(const std::uint8_t* data, std::size_t size) {
+  const int plain = memfd_create("plain", 0);
+  const int traced = memfd_create("traced", 0);
+  if (plain < 0 || traced < 0) broken("memfd_create");
+  const int plainStatus = runHere(data, size, plain);
+  std::string name = "vellumark-trace";
+  std::string json = "--json";
+  char* arguments[] = {name.data(), json.data(), nullptr};
+  trace::start(2, arguments);
+  const int tracedStatus = runHere(data, size, traced);
+  trace::reset();
+  if (dup2(devNull, STDOUT_FILENO) < 0) broken("dup2");
+  const std::string expected = contentsOf(plain);
+  const std::string trace = contentsOf(traced);
+  close(plain);
+  close(traced);
+  static const std::string output = "{\"event\":\"output\",\"text\":\"";
+  std::string joined;
+  std::string last;
+  for (std::size_t at = 0; at < trace.size();) {
+    std::size_t end = trace.find('\n', at);
+    if (end == std::string::npos) end = trace.size();
+    last = trace.substr(at, end - at);
+    if (last.starts_with(output)) unquote(trace, at + output.size(), joined);
+    at = end + 1;
+  }
+  const std::string ending = "{\"event\":\"end\",\"status\":" + std::to_string(tracedStatus) + "}";
+  if (last == ending && agree(plainStatus, expected, tracedStatus, joined)) return;
+  (void)std::fprintf(stderr,
+                     "the trace's output events differ from the run's output, or it does not end\n"
+                     "-- untraced, status %d:\n%s\n-- traced, status %d, output events:\n%s\n-- last event: %s\n",
+                     plainStatus, expected.c_str(), tracedStatus, joined.c_str(), last.c_str());
+  std::abort();
+}
+
+#endif
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -189,6 +260,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+#ifdef VELLUMARK_TRACE
+  checkTrace(data, size);
+  return 0;
+#endif
   if (compareAll || hashOf(data, size) % sampleEvery == 0) {
     compareWithFresh(data, size);
   } else {

@@ -74,6 +74,20 @@ Item* testOf(Item* clause) {
   return clause != nullptr && isA<Cons>(*clause) ? static_cast<const Cons*>(clause)->car() : clause;
 }
 
+// Values joined with commas: the first few, and "…" for the rest.
+std::string listed(std::vector<Item*>::const_iterator begin, std::vector<Item*>::const_iterator end) {
+  std::string text;
+  for (auto value = begin; value != end; ++value) {
+    if (value != begin) text += ", ";
+    if (value - begin == keptOperands) {
+      text += "…";
+      break;
+    }
+    text += show(*value, 30);
+  }
+  return text;
+}
+
 // Why a built-in failed on its operands.
 Said builtinError(const Facts& facts) {
   Words words;
@@ -90,15 +104,13 @@ Said builtinError(const Facts& facts) {
     return said("explanation", Rule::argument_as_written, words, facts.builtinForm);
   }
   words.form = show(facts.builtinForm);
-  if (facts.errorLine == "Error: division by zero.") {
+  if (facts.errorLine() == "Error: division by zero.") {
     // The divisor is the product of the operands after the first.
-    for (std::size_t i = 1; i < facts.builtinOperands.size(); ++i) {
-      words.more += (i == 1 ? "" : ", ") + show(facts.builtinOperands[i], 30);
-    }
+    const auto& operands = facts.builtinOperands;
+    words.more = listed(operands.begin() + (operands.empty() ? 0 : 1), operands.end());
     return said("explanation", Rule::division_by_zero, words, facts.builtinForm);
   }
-  std::string given;
-  for (Item* operand : facts.builtinOperands) given += (given.empty() ? "" : ", ") + show(operand, 30);
+  const std::string given = listed(facts.builtinOperands.begin(), facts.builtinOperands.end());
   Item* odd = nullptr;
   for (Item* operand : facts.builtinOperands) {
     if (operand != nullptr && (isA<Cons>(*operand) || !isA<Integer>(*operand))) odd = operand;
@@ -114,7 +126,7 @@ Said builtinError(const Facts& facts) {
 
 // Why the run failed, when something can be said: appended to `out`.
 void explainError(const Facts& facts, std::vector<Said>& out) {
-  const std::string& error = facts.errorLine;
+  const std::string_view error = facts.errorLine();
   Words words;
   if (error == "Bad input." || error == "Bad pair") {
     words.place = placeAt(facts.readFailure.line, facts.readFailure.column);
@@ -176,7 +188,7 @@ void Explainer::unknownName(Item* head, Item* form, Item* result) {
 
 std::vector<Said> Explainer::atEnd(int status, const Facts& facts) const {
   std::vector<Said> out;
-  if (!facts.errorLine.empty() && status != 0) {
+  if (!facts.errorLine().empty() && status != 0) {
     explainError(facts, out);
   } else if (status == 0 && !facts.readDone) {
     out.push_back(explainQuietEnd(facts));

@@ -14,7 +14,10 @@ void fail(std::string_view line, std::ostream& out) {
   finish(1);
 }
 
-void failOutOfMemory() { fail("Error: out of memory."); }
+void failOutOfMemory() {
+  trace::outOfMemory();
+  fail("Error: out of memory.");
+}
 
 namespace {
 

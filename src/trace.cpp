@@ -6,25 +6,36 @@
 // events, in order among the others, so that joined they are exactly what the
 // interpreter writes. A run may make billions of events: the first
 // `headEvents` are written as they happen, the last `tailEvents` are kept as
-// records and written at the end, with a count of those left out between.
-// Output is never left out.
+// records and written at the end, after a count of those left out. Output is
+// never left out: the tail keeps at most `tailOutputBytes` of it, and what
+// falls out of the tail is written as it goes, so the trace's size is linear
+// in its events and its memory bounded.
+//
+// The trace ends as the interpreter does: a write that fails ends the run
+// with status 1, and a run that runs out of memory ends with the whole lines
+// written so far and the error line, allocating nothing on the way.
 #include "trace.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <iostream>
 #include <streambuf>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 #include "chunked.h"
 #include "cons.h"
 #include "environment.h"
 #include "explain.h"
+#include "fail.h"
 #include "frames.h"
 #include "item.h"
+#include "platform.h"
 #include "stack.h"
 #include "symbol.h"
 #include "trace_records.h"
@@ -35,24 +46,44 @@ namespace {
 
 constexpr std::size_t headEvents = 100'000;
 constexpr std::size_t tailEvents = 10'000;
+constexpr std::size_t tailOutputBytes = std::size_t{1} << 20;
 // Places are remembered for this many forms and elements; a larger program
 // still runs, and its later forms are reported without a place.
 constexpr std::size_t placesKept = 4'000'000;
 
-// Catches what the program writes to standard output.
+void takeOutput(std::string_view text);
+bool outputFailed();
+
+// Catches what the program writes to standard output, a block at a time: a
+// full block is taken as output of its own, so output between two events is
+// never held whole.
 class Capture final : public std::streambuf {
  public:
-  std::string text;
+  Capture() { setp(block_.data(), block_.data() + block_.size()); }
+  // Hands what was written since the last time to takeOutput.
+  void take() {
+    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    if (!text.empty() && !dropped) takeOutput(text);
+  }
+  // Set once memory has run out: what the program writes is let go.
+  bool dropped = false;
 
  protected:
   int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) text.push_back(traits_type::to_char_type(c));
+    take();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
     return traits_type::not_eof(c);
   }
-  std::streamsize xsputn(const char* s, std::streamsize count) override {
-    text.append(s, static_cast<std::size_t>(count));
-    return count;
-  }
+  // A flush reports on the trace's own writes, so that the run's status is 1
+  // when they failed; the output itself waits for the next event.
+  int sync() override { return outputFailed() ? -1 : 0; }
+
+ private:
+  std::array<char, std::size_t{1} << 14> block_{};
 };
 
 // What the trace alone knows of a binding on the binding stack: who made it.
@@ -71,8 +102,14 @@ struct State {
 
   std::size_t events = 0;
   std::size_t skipped = 0;
-  std::vector<Event> tail;  // a ring of the newest records once past the head
-  std::string skippedOutput;
+  // The newest records once past the head, events and output in order; the
+  // text of each output record is in tailText, in the same order.
+  std::deque<Event> tail;
+  std::deque<std::string> tailText;
+  std::size_t tailEventsKept = 0;
+  std::size_t tailTextBytes = 0;
+  bool starved = false;   // memory ran out
+  bool finished = false;  // finishing has begun
 
   std::uint32_t depth = 0;  // the frames open at the newest event
   // The form each gathering works on, newest last, until its values are used.
@@ -80,61 +117,101 @@ struct State {
   // The form each waiting frame works on, newest last: the value a frame waits
   // for brings its form back as the current one.
   std::vector<Item*> waitingIn;
-  ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
-  Event pendingApply{};          // taken once its result is known
+  ChunkedStack<Origin> origins;             // never copied as it grows: it may hold millions
+  Event pendingApply{};                     // taken once its result is known
+  std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
 State* state = nullptr;
+
+bool outputFailed() { return state->writer.failed(); }
 
 Event event(Kind kind, std::size_t depth, Item* a = nullptr, Item* b = nullptr, Item* c = nullptr) {
   return Event{kind, Awaiting::result, 0, static_cast<std::uint32_t>(depth), a, b, c, nullptr, 0, 0, {}};
 }
 
-// Takes one event: written now while within the head, else kept in the ring
-// in place of the oldest.
-void record(const Event& e) {
+// A write of the trace failed: the rest of the run could only be lost, so it
+// ends now, with status 1 (the reader has gone away, the disk is full).
+void stopIfUnwritable() {
+  if (state->writer.failed() && !state->finished) finish(1);
+}
+
+// Takes the oldest record out of the tail: an event is left out, output is
+// written now.
+void dropOldest() {
   State& s = *state;
-  const std::size_t index = s.events++;
-  if (index < headEvents) {
-    s.writer.output(s.capture.text);
-    s.capture.text.clear();
-    s.writer.event(e, s.places);
+  const Event oldest = s.tail.front();
+  s.tail.pop_front();
+  if (oldest.kind != Kind::output) {
+    --s.tailEventsKept;
+    ++s.skipped;
     return;
   }
-  // Output since the last event is kept whole, whatever is left out.
-  s.skippedOutput += s.capture.text;
-  s.capture.text.clear();
-  const std::size_t slot = (index - headEvents) % tailEvents;
-  if (s.tail.size() < tailEvents) {
-    s.tail.push_back(e);
-  } else {
-    s.tail[slot] = e;
-    ++s.skipped;
-  }
+  s.writer.output(s.tailText.front());
+  s.tailTextBytes -= s.tailText.front().size();
+  s.tailText.pop_front();
 }
+
+void takeOutput(std::string_view text) {
+  State& s = *state;
+  if (s.events < headEvents || s.finished) {
+    s.writer.output(text);
+  } else {
+    while (!s.tail.empty() && s.tailTextBytes + text.size() > tailOutputBytes) dropOldest();
+    s.tailText.emplace_back(text);
+    s.tailTextBytes += text.size();
+    s.tail.push_back(event(Kind::output, 0));
+  }
+  stopIfUnwritable();
+}
+
+// Takes one event, after the output written before it: written now while
+// within the head, else kept in the tail in place of the oldest.
+void record(const Event& e) {
+  State& s = *state;
+  s.capture.take();
+  if (s.events++ < headEvents) {
+    s.writer.event(e, s.places);
+    stopIfUnwritable();
+    return;
+  }
+  while (s.tailEventsKept == tailEvents) dropOldest();
+  s.tail.push_back(e);
+  ++s.tailEventsKept;
+  stopIfUnwritable();
+}
+
+constexpr std::string_view usage =
+    "usage: vellumark-trace [--json] < program\n"
+    "Runs the program as vellumark does and tells each step of its evaluation.\n";
 
 }  // namespace
 
 void start(int argc, char** argv) {
-  state = new State();
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
-    if (option == "--json") {
-      state->writer.json = true;
-    } else {
-      static_cast<void>(std::fprintf(stderr,
-                                     "usage: vellumark-trace [--json] < program\n"
-                                     "Runs the program as vellumark does and tells each step of its evaluation.\n"));
-      std::exit(option == "--help" ? 0 : 2);
+    if (option == "--help") {
+      std::exit(platform::writeOutput(usage.data(), usage.size()) ? 0 : 1);
+    }
+    if (option != "--json") {
+      static_cast<void>(std::fprintf(stderr, "vellumark-trace: unknown option '%s'\n%s", argv[i], usage.data()));
+      std::exit(2);
     }
   }
-  std::cout.rdbuf(&state->capture);
-  state->tail.reserve(tailEvents);
+  state = new State();
+  // From here on a failure's line goes to the capture, and the trace writes it.
+  state->programOutput = std::cout.rdbuf(&state->capture);
+  state->writer.json = argc > 1;  // --json, the one option a run takes
+  state->writer.reserve();
 }
 
-void listOpened(std::uint32_t line, std::uint32_t column) { state->facts.open.push_back(Place{line, column, 0, 0}); }
+void listOpened(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
+  state->facts.open.push_back(Place{line, column, 0, 0});
+}
 
 void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   Place place = f.open.back();
   f.open.pop_back();
@@ -146,34 +223,43 @@ void listClosed(Item* list, std::uint32_t line, std::uint32_t column) {
 }
 
 void atomRead(std::uint32_t line, std::uint32_t column, std::uint32_t endLine, std::uint32_t endColumn) {
+  if (state == nullptr) return;
   Facts& f = state->facts;
   f.lastPlace = Place{line, column, endLine, endColumn};
   if (f.open.empty()) f.anythingRead = true;
 }
 
 void elementAdded(const Cons* cell) {
+  if (state == nullptr) return;
   if (state->places.cells.size() < placesKept) state->places.cells[cell] = state->facts.lastPlace;
 }
 
 void read(Item* expression) {
+  if (state == nullptr) return;
   state->facts.readDone = true;
   // An atom read alone has a place too; a list has one already.
   if (!isA<Cons>(*expression)) state->places.forms[expression] = state->facts.lastPlace;
 }
 
 void readFailed(std::uint32_t line, std::uint32_t column) {
+  if (state == nullptr) return;
   state->facts.readFailure = Place{line, column, line, column};
 }
 
 void evaluating(Item* form, std::size_t depth) {
+  if (state == nullptr) return;
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
   record(event(Kind::eval, depth, form));
 }
 
-void gathering(bool /*forDefine*/) { state->gatherings.push_back(state->facts.current); }
+void gathering(bool /*forDefine*/) {
+  if (state == nullptr) return;
+  state->gatherings.push_back(state->facts.current);
+}
 
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
+  if (state == nullptr) return;
   State& s = *state;
   s.waitingIn.push_back(s.facts.current);
   Event e = event(Kind::wait, depth, form, why == Awaiting::body ? s.facts.current : nullptr, rest);
@@ -186,6 +272,7 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
   if (!s.waitingIn.empty()) {
@@ -198,6 +285,7 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
 }
 
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
+  if (state == nullptr) return;
   State& s = *state;
   Item* by = s.facts.current;
   if (argumentCell == nullptr && !s.gatherings.empty()) {
@@ -213,6 +301,7 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
 }
 
 void unbound(std::uint32_t count) {
+  if (state == nullptr) return;
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.origins.empty(); ++i) s.origins.pop();
   Event e = event(Kind::unbind, s.depth);
@@ -221,6 +310,7 @@ void unbound(std::uint32_t count) {
 }
 
 void lookedUp(const Symbol& name, Item* value) {
+  if (state == nullptr) return;
   State& s = *state;
   // Symbols are never freed or changed, so the trace may keep this one.
   Item* symbol = const_cast<Symbol*>(&name);  // NOLINT(cppcoreguidelines-pro-type-const-cast)
@@ -236,6 +326,7 @@ void lookedUp(const Symbol& name, Item* value) {
 }
 
 void condTested(Item* clause, Item* test, bool taken) {
+  if (state == nullptr) return;
   Event e = event(Kind::cond, state->depth, clause, test);
   e.flag = taken ? 1 : 0;
   record(e);
@@ -243,6 +334,7 @@ void condTested(Item* clause, Item* test, bool taken) {
 }
 
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin) {
+  if (state == nullptr) return;
   State& s = *state;
   Facts& f = s.facts;
   f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.back();
@@ -258,6 +350,7 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
 }
 
 void applied(Item* result) {
+  if (state == nullptr) return;
   State& s = *state;
   s.facts.inBuiltin = false;
   Event e = s.pendingApply;
@@ -266,27 +359,56 @@ void applied(Item* result) {
   record(e);
 }
 
-void failing(std::string_view line) { state->facts.errorLine = line; }
+void outOfMemory() {
+  if (state == nullptr) return;
+  state->starved = true;
+  state->capture.dropped = true;
+}
+
+void failing(std::string_view line) {
+  if (state == nullptr) return;
+  Facts& f = state->facts;
+  f.errorSize = std::min(line.size(), f.errorText.size());
+  std::copy_n(line.begin(), f.errorSize, f.errorText.begin());
+}
 
 void finishing(int status) {
+  if (state == nullptr) return;
   State& s = *state;
-  std::cout.flush();
-  if (s.events > headEvents) {
-    // What was written after the first events comes whole, before the last
-    // events, which are written from their records.
-    if (s.skipped > 0) s.writer.skipped(s.skipped);
-    s.writer.output(s.skippedOutput);
-    s.skippedOutput.clear();
-    const std::size_t oldest = s.tail.size() < tailEvents ? 0 : (s.events - headEvents) % tailEvents;
-    for (std::size_t i = 0; i < s.tail.size(); ++i) s.writer.event(s.tail[(oldest + i) % s.tail.size()], s.places);
+  if (s.starved) {
+    // Whatever was being written when memory ran out is cut at its last whole
+    // line, and the error line follows, as the interpreter's would.
+    static constexpr std::string_view line = "Error: out of memory.\n";
+    s.writer.lastWords(line);
+    return;
   }
-  s.writer.output(s.capture.text);
-  s.capture.text.clear();
-  if (!s.facts.errorLine.empty() && status != 0) s.writer.error(s.facts.errorLine);
+  if (s.finished || s.writer.failed()) return;
+  s.finished = true;
+  if (s.events > headEvents) {
+    if (s.skipped > 0) s.writer.skipped(s.skipped);
+    while (!s.tail.empty()) {
+      const Event& e = s.tail.front();
+      if (e.kind == Kind::output) {
+        s.writer.output(s.tailText.front());
+        s.tailText.pop_front();
+      } else {
+        s.writer.event(e, s.places);
+      }
+      s.tail.pop_front();
+    }
+  }
+  s.capture.take();
+  if (!s.facts.errorLine().empty() && status != 0) s.writer.error(s.facts.errorLine());
   for (const Said& said : s.explainer.atEnd(status, s.facts)) s.writer.sentence(said, s.places);
   s.writer.end(status);
   s.writer.flush(true);
-  static_cast<void>(std::fflush(stdout));
+}
+
+void reset() {
+  if (state == nullptr) return;
+  std::cout.rdbuf(state->programOutput);
+  delete state;
+  state = nullptr;
 }
 
 }  // namespace trace

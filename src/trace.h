@@ -43,9 +43,15 @@ void lookedUp(const Symbol& name, Item* value);
 void condTested(Item* clause, Item* test, bool taken);
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin);
 void applied(Item* result);
-// The end of the run.
+// The end of the run. outOfMemory comes first when the error is that memory
+// ran out: from then on the trace allocates nothing.
+void outOfMemory();
 void failing(std::string_view line);
 void finishing(int status);
+// Ends the trace of one run in a process that runs many (the fuzzing
+// harness): standard output goes back where it went before start(), and the
+// hooks record nothing until start() is called again, as before the first.
+void reset();
 
 #else
 
@@ -68,6 +74,7 @@ inline void lookedUp(const Symbol& /*name*/, Item* /*value*/) {}
 inline void condTested(Item* /*clause*/, Item* /*test*/, bool /*taken*/) {}
 inline void applying(Item* /*head*/, Item* const* /*operands*/, Item* const* /*operandsEnd*/, bool /*builtin*/) {}
 inline void applied(Item* /*result*/) {}
+inline void outOfMemory() {}
 inline void failing(std::string_view /*line*/) {}
 inline void finishing(int /*status*/) {}
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -41,7 +42,8 @@ struct Places {
   }
 };
 
-enum class Kind : std::uint8_t { eval, wait, value, bind, unbind, lookup, cond, apply };
+// `output` stands for what the program wrote between two events, kept apart.
+enum class Kind : std::uint8_t { eval, wait, value, bind, unbind, lookup, cond, apply, output };
 
 // How many operands or gathered values an event keeps.
 constexpr std::size_t keptOperands = 6;
@@ -100,7 +102,11 @@ struct Facts {
   std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
   std::size_t lookups = 0;
 
-  std::string errorLine;
+  // The error line the run ended with, kept where it needs no allocation:
+  // the run may be ending because memory ran out.
+  std::array<char, 120> errorText{};
+  std::size_t errorSize = 0;
+  std::string_view errorLine() const { return {errorText.data(), errorSize}; }
 };
 
 }  // namespace trace

@@ -1,9 +1,11 @@
 #include "trace_text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
-#include <sstream>
-#include <vector>
+#include <cstring>
+#include <ostream>
+#include <streambuf>
 
 #include "cons.h"
 #include "empty.h"
@@ -11,12 +13,43 @@
 
 namespace trace {
 
-// The printed form of `value`, cut after `limit` characters with "…".
+namespace {
+
+// Takes at most `room` characters and refuses the rest, so that a value is
+// never printed whole only to be cut: a name of a million characters costs
+// what a short one does.
+class Bounded final : public std::streambuf {
+ public:
+  explicit Bounded(std::size_t room) { setp(text_.data(), text_.data() + std::min(room, text_.size())); }
+  std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
+  std::string_view text() const { return {pbase(), size()}; }
+
+ protected:
+  int_type overflow(int_type /*c*/) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char* s, std::streamsize count) override {
+    const std::streamsize taken = std::min<std::streamsize>(count, epptr() - pptr());
+    std::memcpy(pptr(), s, static_cast<std::size_t>(taken));
+    pbump(static_cast<int>(taken));
+    return taken;
+  }
+
+ private:
+  std::array<char, maxShown + 1> text_{};
+};
+
+}  // namespace
+
+// The printed form of `value`, cut after `limit` characters with "…". The
+// walk keeps one rest for each list it is inside, and each list it enters
+// writes a "(", so it is never more than `limit` deep.
 std::string show(Item* value, std::size_t limit) {
-  std::ostringstream text;
-  std::vector<Item*> rests;  // the rest of each list being written, innermost last
+  limit = std::min(limit, maxShown);
+  Bounded buffer(limit + 1);
+  std::ostream text(&buffer);
+  std::array<Item*, maxShown + 2> rests{};  // the rest of each list being written, innermost last
+  std::size_t open = 0;
   Item* next = value;
-  auto full = [&] { return static_cast<std::size_t>(text.tellp()) > limit; };
+  auto full = [&] { return buffer.size() > limit; };
   for (;;) {
     if (full()) break;
     if (next == nullptr) {
@@ -24,7 +57,7 @@ std::string show(Item* value, std::size_t limit) {
     } else if (isA<Cons>(*next)) {
       text << '(';
       const auto* cell = static_cast<const Cons*>(next);
-      rests.push_back(cell->cdr());
+      rests[open++] = cell->cdr();
       next = cell->car();
       continue;
     } else {
@@ -32,34 +65,31 @@ std::string show(Item* value, std::size_t limit) {
     }
     // An element is written: go on with the rest of its list.
     bool descended = false;
-    while (!rests.empty() && !descended && !full()) {
-      Item* rest = rests.back();
+    while (open > 0 && !descended && !full()) {
+      Item*& rest = rests[open - 1];
       if (rest == getEmpty()) {
         text << ')';
-        rests.pop_back();
+        --open;
       } else if (rest != nullptr && isA<Cons>(*rest)) {
         const auto* cell = static_cast<const Cons*>(rest);
         text << ' ';
-        rests.back() = cell->cdr();
+        rest = cell->cdr();
         next = cell->car();
         descended = true;
       } else {
         text << "  . ";
-        rests.back() = getEmpty();
         next = rest;
+        rest = getEmpty();
         descended = true;
         // The tail is written, then the ")" the empty rest stands for.
       }
     }
     if (!descended) break;
   }
-  std::string shown = text.str();
   // The loop stops short of the end of a list only once the text is past
   // `limit`.
-  if (shown.size() > limit) {
-    shown.resize(std::min(shown.size(), limit));
-    shown += "…";
-  }
+  std::string shown(buffer.text().substr(0, limit));
+  if (buffer.size() > limit) shown += "…";
   return shown;
 }
 

@@ -11,11 +11,12 @@ class Item;
 
 namespace trace {
 
-// How much of a value an event shows.
+// How much of a value an event shows, in characters: as a rule, and at most.
 constexpr std::size_t shownCharacters = 72;
+constexpr std::size_t maxShown = 80;
 
-// The printed form of `value`, cut after `limit` characters with "…"; null is
-// shown as #<no value>.
+// The printed form of `value`, cut after `limit` characters (at most
+// maxShown) with "…", never printed whole first; null is #<no value>.
 std::string show(Item* value, std::size_t limit = shownCharacters);
 
 // A JSON string of `text`: bytes above 127 are the code points U+0080-U+00FF.

@@ -6,6 +6,7 @@
 #include "cons.h"
 #include "frames.h"
 #include "item.h"
+#include "platform.h"
 #include "trace_text.h"
 
 namespace trace {
@@ -41,18 +42,58 @@ const char* waitName(Awaiting why) {
   return "operand";
 }
 
+bool isPair(Item* item) { return item != nullptr && isA<Cons>(*item); }
+
 // The test of a cond clause, or the clause itself when it is no pair.
 Item* testOf(Item* clause) {
   return clause != nullptr && isA<Cons>(*clause) ? static_cast<const Cons*>(clause)->car() : clause;
 }
 
-// The form a frame waits in, with a box for the value it waits for.
-std::string waitingForm(const Event& e) {
+std::string valuesJson(const Event& e) {
+  std::string json = "[";
+  for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
+    if (i != 0) json += ',';
+    json += quoted(show(e.values[i]));
+  }
+  return json + "]";
+}
+
+}  // namespace
+
+std::size_t Writer::lengthOf(Item* list) {
+  std::size_t walked = 0;
+  std::size_t beyond = 0;
+  for (Item* item = list; isPair(item); item = static_cast<const Cons*>(item)->cdr(), ++walked) {
+    const auto known = lengths_.find(item);
+    if (known != lengths_.end()) {
+      beyond = known->second;
+      break;
+    }
+  }
+  const std::size_t length = walked + beyond;
+  // Each cell walked is remembered, so that the waits of a long gathering,
+  // each on a shorter rest of the same list, cost one walk in all.
+  if (lengths_.size() + walked <= lengthsKept) {
+    std::size_t left = length;
+    for (Item* item = list; left > beyond; item = static_cast<const Cons*>(item)->cdr(), --left) {
+      lengths_.emplace(item, left);
+    }
+  }
+  return length;
+}
+
+std::string Writer::waitingForm(const Event& e) {
   std::string text;
+  // The first few expressions of `list`, and how many more follow.
   auto rest = [&](Item* list) {
-    for (Item* item = list; item != nullptr && isA<Cons>(*item); item = static_cast<const Cons*>(item)->cdr()) {
+    std::size_t shown = 0;
+    Item* item = list;
+    // "… 1 more" would take the room of the one.
+    auto last = [](Item* cell) { return !isPair(static_cast<const Cons*>(cell)->cdr()); };
+    for (; isPair(item) && (shown < shownRest || last(item)); item = static_cast<const Cons*>(item)->cdr(), ++shown) {
       text += " " + show(static_cast<const Cons*>(item)->car(), 24);
     }
+    if (isPair(item)) text += " … " + std::to_string(lengthOf(item)) + " more";
   };
   switch (e.why) {
     case Awaiting::headToCall:
@@ -83,16 +124,6 @@ std::string waitingForm(const Event& e) {
   return text;
 }
 
-std::string valuesJson(const Event& e) {
-  std::string json = "[";
-  for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
-    json += (i != 0 ? "," : "") + quoted(show(e.values[i]));
-  }
-  return json + "]";
-}
-
-}  // namespace
-
 // One line of the trace: a JSON object with its members, or, for a terminal,
 // the event's name and text indented by depth.
 void Writer::line(std::string_view event, std::uint32_t depth, const std::string& members,
@@ -114,6 +145,7 @@ void Writer::line(std::string_view event, std::uint32_t depth, const std::string
     out_ += readable;
     out_ += '\n';
   }
+  wholeLines_ = out_.size();
   flush(false);
 }
 
@@ -218,6 +250,8 @@ void Writer::event(const Event& e, const Places& places) {
            show(e.a) + operands + " -> " + show(e.b) + (e.flag ? "" : "  (no built-in of that name)"));
       break;
     }
+    case Kind::output:
+      break;  // its text is kept by the recorder, which writes it with output()
   }
 }
 
@@ -244,10 +278,24 @@ void Writer::end(int status) {
   line("end", 0, "\"status\":" + std::to_string(status), "status " + std::to_string(status));
 }
 
+namespace {
+constexpr std::size_t block = std::size_t{1} << 16;
+}  // namespace
+
+void Writer::reserve() { out_.reserve(16 * block); }
+
 void Writer::flush(bool all) {
-  if (!all && out_.size() < (std::size_t{1} << 16)) return;
-  static_cast<void>(std::fwrite(out_.data(), 1, out_.size(), stdout));
+  if (!all && out_.size() < block) return;
+  if (!failed_ && !platform::writeOutput(out_.data(), out_.size())) failed_ = true;
   out_.clear();
+  wholeLines_ = 0;
+}
+
+void Writer::lastWords(std::string_view text) {
+  if (!failed_ && !platform::writeOutput(out_.data(), wholeLines_)) failed_ = true;
+  if (!failed_ && !platform::writeOutput(text.data(), text.size())) failed_ = true;
+  out_.clear();
+  wholeLines_ = 0;
 }
 
 }  // namespace trace

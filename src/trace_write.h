@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "explain.h"
 #include "trace_records.h"
+
+class Item;
 
 namespace trace {
 
@@ -28,12 +31,34 @@ class Writer {
   void end(int status);
 
   // Writes out what is buffered: all of it, or only once a block is full.
+  // Every write goes through platform::writeOutput, as the interpreter's own
+  // output does; once one fails, nothing more is written.
   void flush(bool all);
+  bool failed() const { return failed_; }
+
+  // Takes the room for the trace's text up front, so that writing a line
+  // never grows it.
+  void reserve();
+  // For a run that ran out of memory: writes the whole lines buffered so far,
+  // then `text`, and allocates nothing.
+  void lastWords(std::string_view text);
 
  private:
+  // How many expressions a waiting form shows of those still to evaluate.
+  static constexpr std::size_t shownRest = 3;
+  // Cells whose length is remembered, at most.
+  static constexpr std::size_t lengthsKept = 4'000'000;
+
+  // The form a frame waits in, with a box for the value it waits for.
+  std::string waitingForm(const Event& e);
+  // The number of elements of `list`.
+  std::size_t lengthOf(Item* list);
   void line(std::string_view event, std::uint32_t depth, const std::string& members, const std::string& readable);
 
-  std::string out_;  // the trace's own text, written in blocks
+  std::string out_;             // the trace's own text, written in blocks
+  std::size_t wholeLines_ = 0;  // how much of out_ ends with a whole line
+  bool failed_ = false;
+  std::unordered_map<const Item*, std::size_t> lengths_;  // of the rests of lists, by their first cell
 };
 
 }  // namespace trace

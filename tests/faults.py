@@ -25,7 +25,15 @@ it ends the way the README's "Errors and exit status" says:
 
 Never a signal, a hang or anything on standard error (a sanitizer report).
 
-Usage: faults.py LIBRARY INTERPRETER CASE_FILE...
+With --trace the interpreter is vellumark-trace and the cases are golden
+traces (their "<" lines are the whole trace, with no banner of its own). The
+trace ends the same ways: after a failed allocation, a prefix of the normal
+trace cut at a line end, then "Error: out of memory." and status 1; after a
+failed write, a prefix and status 1 (or, for EAGAIN, the whole trace); after a
+failed read, a trace of a run that ends with the read error's line and
+status 1.
+
+Usage: faults.py [--trace] LIBRARY INTERPRETER CASE_FILE...
 """
 
 import concurrent.futures
@@ -65,7 +73,24 @@ def whole_lines(prefix, normal):
     return not any(label.startswith(last[:len(label)]) or last.startswith(label) for label in LABELS if last)
 
 
-def judge(kind, done, normal):
+def judge_trace(kind, done, normal):
+    """The problem with one faulty run of vellumark-trace, or None."""
+    out = done.stdout
+    if done.returncode != 1:
+        return f"exit status {done.returncode}"
+    if kind == "alloc":
+        prefix = out[:-len(OUT_OF_MEMORY)]
+        if out.endswith(OUT_OF_MEMORY) and normal.stdout.startswith(prefix) and prefix[-1:] in (b"", b"\n"):
+            return None
+    elif kind == "read":
+        if UNREADABLE[:-1] in out and (out.endswith(b"end    status 1\n") or out.endswith(b'"status":1}\n')):
+            return None
+    elif normal.stdout.startswith(out):
+        return None
+    return "output " + harness.escape(out[-200:])
+
+
+def judge(kind, done, normal, traced=False):
     """The problem with one faulty run, or None."""
     if done is None:
         return f"no result within {TIMEOUT_SECONDS} seconds"
@@ -76,6 +101,8 @@ def judge(kind, done, normal):
     out = done.stdout
     if (out, done.returncode) == (normal.stdout, normal.returncode):
         return None
+    if traced:
+        return judge_trace(kind, done, normal)
     if done.returncode != 1:
         return f"exit status {done.returncode}"
     if kind == "alloc":
@@ -101,12 +128,16 @@ def counted(library, interpreter, case):
 
 
 def main():
-    if len(sys.argv) < 4:
+    arguments = sys.argv[1:]
+    traced = arguments[:1] == ["--trace"]
+    arguments = arguments[1:] if traced else arguments
+    if len(arguments) < 3:
         sys.exit(__doc__)
-    library, interpreter, paths = os.path.abspath(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    library, interpreter, paths = os.path.abspath(arguments[0]), arguments[1], arguments[2:]
     golden.preloaded(interpreter, library)
     cases = [case for path in paths for case in golden.parse(path)
-             if case.address_space is None and not case.full and not case.stdin_closed]
+             if case.address_space is None and not case.full and not case.stdin_closed
+             and (not traced or case.stdout)]
     started = time.monotonic()
     empty = golden.Case("empty input", "start-up")
     empty.status = 0
@@ -114,7 +145,8 @@ def main():
     runs = [(empty, normal, "alloc", None, n) for n in range(1, start_up + 1)]
     for case in cases:
         normal, allocations, reads, writes = counted(library, interpreter, case)
-        if normal.stdout != (harness.BANNER if case.banner else b"") + case.stdout or normal.returncode != case.status:
+        expected = case.stdout if traced else (harness.BANNER if case.banner else b"") + case.stdout
+        if normal.stdout != expected or normal.returncode != case.status:
             raise SystemExit(f"{case.where}: the preloaded interpreter fails the case itself")
         runs += [(case, normal, "alloc", None, n) for n in range(start_up + 1, allocations + 1)]
         runs += [(case, normal, "read", error, n) for error in ("EIO", "EAGAIN") for n in range(1, reads + 1)]
@@ -125,7 +157,7 @@ def main():
         case, normal, kind, error, n = run
         plan = f"alloc:{n}" if kind == "alloc" else f"{kind}:{n}:{error}"
         environment = {**os.environ, "LD_PRELOAD": library, "VELLUMARK_FAULT": plan}
-        problem = judge(kind, execute(interpreter, case, environment), normal)
+        problem = judge(kind, execute(interpreter, case, environment), normal, traced)
         return None if problem is None else f"FAIL {case.where} {case.title} [{plan}]: {problem}"
 
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:

@@ -22,16 +22,26 @@
       stand-in for vellumark that the differential checker can compare with
       vellumark on random programs.
 
+  trace_check.py streams VELLUMARK_TRACE
+      The trace's own output at its edges, which must end as vellumark's
+      does: a full disk, a closed standard output and a file-size limit end
+      with status 1 and a prefix of the trace; a reader that goes away ends
+      the run (status 1, no signal); a standard output set not to block,
+      whose reader starts late, gets the whole trace.
+
   trace_check.py golden VELLUMARK_TRACE CASE_FILE...
       Golden traces: case files as golden.py reads them, whose "<" lines are the
       whole trace (there is no banner of its own): readable, or JSON where the
-      case gives "args --json". A case with no "<" line must write the usage
-      to standard error.
+      case gives "args --json". A case with no "<" line must name the option
+      it does not take and write the usage to standard error.
 """
 import json
 import os
+import resource
 import subprocess
 import sys
+import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import golden  # noqa: E402
@@ -146,13 +156,59 @@ USAGE = (b"usage: vellumark-trace [--json] < program\n"
 def golden_problems(traced, case):
     """A golden trace's problems. A case may give options ("args") and start
     with standard input closed. A run that ends before it reads (an option it
-    does not take, or --help) writes nothing to standard output and the usage
-    to standard error (a coverage build may add its own lines after it)."""
+    does not take) writes nothing to standard output, and to standard error
+    the option it does not take, then the usage (a coverage build may add its
+    own lines after it)."""
     options = {"preexec_fn": lambda: os.close(0)} if case.stdin_closed else {}
     problems, done = harness.check([traced, *case.args], case.stdin, case.stdout, case.status, TIMEOUT_SECONDS,
                                    **options)
-    if done is not None and not case.stdout and not done.stderr.startswith(USAGE):
-        problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected the usage")
+    if done is not None and not case.stdout and not case.full:
+        unknown = next((a for a in case.args if a != "--json"), "")
+        expected = f"vellumark-trace: unknown option '{unknown}'\n".encode() + USAGE
+        if not done.stderr.startswith(expected):
+            problems.append(f"standard error {harness.escape(done.stderr[:2000])!r}, expected {expected!r}")
+    return problems
+
+
+def streams_problems(traced):
+    program = COUNTDOWN.format(3000).encode()
+    normal = subprocess.run([traced, "--json"], input=program, capture_output=True, timeout=TIMEOUT_SECONDS)
+    problems = [] if normal.returncode == 0 else [f"the countdown ended with {normal.returncode}"]
+
+    def ends_with_1(what, **options):
+        done = subprocess.run([traced, "--json"], input=program, timeout=TIMEOUT_SECONDS, **options)
+        if done.returncode != 1:
+            problems.append(f"{what}: status {done.returncode}, expected 1")
+    with open("/dev/full", "wb") as full:
+        ends_with_1("standard output /dev/full", stdout=full)
+    ends_with_1("standard output closed", preexec_fn=lambda: os.close(1))
+    with tempfile.TemporaryFile() as cut:
+        ends_with_1("a file-size limit of 1 KiB", stdout=cut, preexec_fn=lambda: resource.setrlimit(
+            resource.RLIMIT_FSIZE, (1024, 1024)))
+        cut.seek(0)
+        if not normal.stdout.startswith(cut.read()):
+            problems.append("under a file-size limit: not a prefix of the trace")
+    # A reader that reads one line and goes away.
+    child = subprocess.Popen([traced, "--json"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    child.stdin.write(program)
+    child.stdin.close()
+    child.stdout.readline()
+    child.stdout.close()
+    if child.wait(timeout=TIMEOUT_SECONDS) != 1:
+        problems.append(f"a reader that went away: status {child.returncode}, expected 1")
+    # A standard output that does not block, read only once the pipe is full.
+    reader, writer = os.pipe()
+    os.set_blocking(writer, False)
+    child = subprocess.Popen([traced, "--json"], stdin=subprocess.PIPE, stdout=writer)
+    os.close(writer)
+    child.stdin.write(program)
+    child.stdin.close()
+    time.sleep(0.5)
+    with os.fdopen(reader, "rb") as late:
+        got = late.read()
+    if child.wait(timeout=TIMEOUT_SECONDS) != 0 or got != normal.stdout:
+        problems.append(f"a standard output that does not block: status {child.returncode}, "
+                        f"{len(got)} of {len(normal.stdout)} bytes")
     return problems
 
 
@@ -174,6 +230,8 @@ def main():
         plain, traced, *steps = rest
         return harness.main(lambda: [harness.report(f"a countdown of {n} steps", bounded_problems(plain, traced, int(n)))
                                      for n in steps])
+    if mode == "streams":
+        return harness.main(lambda: [harness.report("the trace's own output at its edges", streams_problems(rest[0]))])
     if mode == "output":
         got = subprocess.run([rest[0], "--json"], stdin=sys.stdin, capture_output=True)
         events = [json.loads(line) for line in got.stdout.split(b"\n") if line]
