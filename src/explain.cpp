@@ -168,10 +168,13 @@ std::string ruleName(Rule rule) {
 }
 
 void Explainer::lastClauseUntested(Item* clause) {
-  if (notes_.size() >= notesKept) return;
+  if (notes_.size() >= notesKept || plainClauses_.contains(clause)) return;
   const std::string shown = show(testOf(clause), 40);
   // A test written as else or #t says itself that it is not looked at.
-  if (shown == "else" || shown == "#t") return;
+  if (shown == "else" || shown == "#t") {
+    if (plainClauses_.size() < plainClausesKept) plainClauses_.insert(clause);
+    return;
+  }
   Words words;
   words.value = shown;
   notes_.push_back(said("note", Rule::last_clause_untested, words, nullptr));

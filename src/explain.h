@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "trace_records.h"
@@ -47,7 +48,11 @@ class Explainer {
 
  private:
   static constexpr std::size_t notesKept = 8;
+  static constexpr std::size_t plainClausesKept = 4096;
   std::vector<Said> notes_;
+  // Clauses whose test says itself that it is not looked at (else, #t), so
+  // that a loop through one costs a comparison, not a print, each time.
+  std::unordered_set<const Item*> plainClauses_;
 };
 
 }  // namespace trace

@@ -104,7 +104,9 @@ struct State {
   std::size_t skipped = 0;
   // The newest records once past the head, events and output in order; the
   // text of each output record is in tailText, in the same order.
-  std::deque<Event> tail;
+  std::vector<Event> tail;  // a ring of room for tailEvents events and as many outputs
+  std::size_t tailStart = 0;
+  std::size_t tailSize = 0;
   std::deque<std::string> tailText;
   std::size_t tailEventsKept = 0;
   std::size_t tailTextBytes = 0;
@@ -140,9 +142,10 @@ void stopIfUnwritable() {
 // written now.
 void dropOldest() {
   State& s = *state;
-  const Event oldest = s.tail.front();
-  s.tail.pop_front();
-  if (oldest.kind != Kind::output) {
+  const Kind oldest = s.tail[s.tailStart].kind;
+  if (++s.tailStart == s.tail.size()) s.tailStart = 0;
+  --s.tailSize;
+  if (oldest != Kind::output) {
     --s.tailEventsKept;
     ++s.skipped;
     return;
@@ -152,15 +155,25 @@ void dropOldest() {
   s.tailText.pop_front();
 }
 
+// Puts a record at the newest end of the tail, which has room for it.
+void keep(const Event& e) {
+  State& s = *state;
+  std::size_t slot = s.tailStart + s.tailSize++;
+  if (slot >= s.tail.size()) slot -= s.tail.size();
+  s.tail[slot] = e;
+}
+
 void takeOutput(std::string_view text) {
   State& s = *state;
   if (s.events < headEvents || s.finished) {
     s.writer.output(text);
   } else {
-    while (!s.tail.empty() && s.tailTextBytes + text.size() > tailOutputBytes) dropOldest();
+    while (s.tailSize > 0 && (s.tailTextBytes + text.size() > tailOutputBytes || s.tailText.size() == tailEvents)) {
+      dropOldest();
+    }
     s.tailText.emplace_back(text);
     s.tailTextBytes += text.size();
-    s.tail.push_back(event(Kind::output, 0));
+    keep(event(Kind::output, 0));
   }
   stopIfUnwritable();
 }
@@ -176,7 +189,7 @@ void record(const Event& e) {
     return;
   }
   while (s.tailEventsKept == tailEvents) dropOldest();
-  s.tail.push_back(e);
+  keep(e);
   ++s.tailEventsKept;
   stopIfUnwritable();
 }
@@ -203,6 +216,7 @@ void start(int argc, char** argv) {
   state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = argc > 1;  // --json, the one option a run takes
   state->writer.reserve();
+  state->tail.resize(2 * tailEvents);
 }
 
 void listOpened(std::uint32_t line, std::uint32_t column) {
@@ -386,15 +400,14 @@ void finishing(int status) {
   s.finished = true;
   if (s.events > headEvents) {
     if (s.skipped > 0) s.writer.skipped(s.skipped);
-    while (!s.tail.empty()) {
-      const Event& e = s.tail.front();
+    for (; s.tailSize > 0; --s.tailSize, s.tailStart = (s.tailStart + 1) % s.tail.size()) {
+      const Event& e = s.tail[s.tailStart];
       if (e.kind == Kind::output) {
         s.writer.output(s.tailText.front());
         s.tailText.pop_front();
       } else {
         s.writer.event(e, s.places);
       }
-      s.tail.pop_front();
     }
   }
   s.capture.take();

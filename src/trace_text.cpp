@@ -20,7 +20,8 @@ namespace {
 // what a short one does.
 class Bounded final : public std::streambuf {
  public:
-  explicit Bounded(std::size_t room) { setp(text_.data(), text_.data() + std::min(room, text_.size())); }
+  // Empties the buffer and gives it room for `room` characters.
+  void reset(std::size_t room) { setp(text_.data(), text_.data() + std::min(room, text_.size())); }
   std::size_t size() const { return static_cast<std::size_t>(pptr() - pbase()); }
   std::string_view text() const { return {pbase(), size()}; }
 
@@ -37,6 +38,13 @@ class Bounded final : public std::streambuf {
   std::array<char, maxShown + 1> text_{};
 };
 
+// One buffer and one stream over it for every value shown: a stream costs
+// more to make (its locale) than most values cost to print.
+struct Shown {
+  Bounded buffer;
+  std::ostream text{&buffer};
+};
+
 }  // namespace
 
 // The printed form of `value`, cut after `limit` characters with "…". The
@@ -44,8 +52,11 @@ class Bounded final : public std::streambuf {
 // writes a "(", so it is never more than `limit` deep.
 std::string show(Item* value, std::size_t limit) {
   limit = std::min(limit, maxShown);
-  Bounded buffer(limit + 1);
-  std::ostream text(&buffer);
+  static Shown shown;
+  Bounded& buffer = shown.buffer;
+  std::ostream& text = shown.text;
+  buffer.reset(limit + 1);
+  text.clear();
   std::array<Item*, maxShown + 2> rests{};  // the rest of each list being written, innermost last
   std::size_t open = 0;
   Item* next = value;
@@ -88,9 +99,9 @@ std::string show(Item* value, std::size_t limit) {
   }
   // The loop stops short of the end of a list only once the text is past
   // `limit`.
-  std::string shown(buffer.text().substr(0, limit));
-  if (buffer.size() > limit) shown += "…";
-  return shown;
+  std::string cut(buffer.text().substr(0, limit));
+  if (buffer.size() > limit) cut += "…";
+  return cut;
 }
 
 // A JSON string of `text`: bytes above 127 are the code points U+0080-U+00FF.

@@ -168,91 +168,106 @@ void Writer::output(std::string_view text) {
   line("output", 0, "", "| " + indented);
 }
 
-void Writer::event(const Event& e, const Places& places) {
-  switch (e.kind) {
-    case Kind::eval: {
-      const Place place = places.ofForm(e.a);
-      const std::string form = show(e.a);
-      line("eval", e.depth,
-           "\"form\":" + quoted(form) + ",\"at\":" + placeJson(place) + ",\"depth\":" + std::to_string(e.depth),
-           form + placeSuffix(place));
-      break;
-    }
-    case Kind::wait: {
-      const std::string form = waitingForm(e);
-      line("wait", e.depth,
-           "\"for\":\"" + std::string(waitName(e.why)) + "\",\"form\":" + quoted(form) +
-               ",\"depth\":" + std::to_string(e.depth),
-           form);
-      break;
-    }
+// The name each kind of event goes by in the trace.
+std::string_view Writer::nameOf(Kind kind) {
+  switch (kind) {
+    case Kind::eval:
+      return "eval";
+    case Kind::wait:
+      return "wait";
     case Kind::value:
-      line(
-          "value", e.depth,
-          "\"value\":" + quoted(show(e.a)) + ",\"to\":\"" + waitName(e.why) + "\",\"depth\":" + std::to_string(e.depth),
-          show(e.a) + " -> " + waitName(e.why));
-      break;
-    case Kind::bind: {
-      const Place place = places.ofCell(e.where);
-      std::string value = "#<no value>";
-      if (e.flag) value = show(e.b);
-      line("bind", e.depth,
-           "\"name\":" + quoted(show(e.a)) + ",\"value\":" + quoted(value) + ",\"by\":" + quoted(show(e.c)) +
-               ",\"binding\":" + std::to_string(e.number) + ",\"at\":" + placeJson(place),
-           show(e.a) + " ↦ " + value + "   by " + show(e.c, 40) + placeSuffix(place));
-      break;
-    }
+      return "value";
+    case Kind::bind:
+      return "bind";
     case Kind::unbind:
-      line("unbind", e.depth, "\"count\":" + std::to_string(e.number),
-           std::to_string(e.number) + (e.number == 1 ? " binding" : " bindings"));
+      return "unbind";
+    case Kind::lookup:
+      return "lookup";
+    case Kind::cond:
+      return "cond";
+    case Kind::apply:
+      return "apply";
+    case Kind::output:
       break;
-    case Kind::lookup: {
-      std::string value = "null";
-      if (e.b != nullptr) value = quoted(show(e.b));
-      std::string binding = "null";
-      std::string readable = show(e.a);
-      if (e.number != 0) {
-        binding = std::to_string(e.number - 1);
-        readable += " -> " + show(e.b) + "  (binding " + binding + ")";
-      } else {
-        readable += " -> no binding";
-      }
-      line("lookup", e.depth, "\"name\":" + quoted(show(e.a)) + ",\"value\":" + value + ",\"binding\":" + binding,
-           readable);
+  }
+  return "output";
+}
+
+// Only the format asked for is made: the other would cost as much again.
+void Writer::event(const Event& e, const Places& places) {
+  // The text of an output record is kept by the recorder, which writes it
+  // with output().
+  if (e.kind == Kind::output) return;
+  if (json) {
+    line(nameOf(e.kind), e.depth, members(e, places), "");
+  } else {
+    line(nameOf(e.kind), e.depth, "", readable(e, places));
+  }
+}
+
+std::string Writer::members(const Event& e, const Places& places) {
+  switch (e.kind) {
+    case Kind::eval:
+      return "\"form\":" + quoted(show(e.a)) + ",\"at\":" + placeJson(places.ofForm(e.a)) +
+             ",\"depth\":" + std::to_string(e.depth);
+    case Kind::wait:
+      return "\"for\":\"" + std::string(waitName(e.why)) + "\",\"form\":" + quoted(waitingForm(e)) +
+             ",\"depth\":" + std::to_string(e.depth);
+    case Kind::value:
+      return "\"value\":" + quoted(show(e.a)) + ",\"to\":\"" + waitName(e.why) +
+             "\",\"depth\":" + std::to_string(e.depth);
+    case Kind::bind:
+      return "\"name\":" + quoted(show(e.a)) + ",\"value\":" + quoted(e.flag ? show(e.b) : "#<no value>") +
+             ",\"by\":" + quoted(show(e.c)) + ",\"binding\":" + std::to_string(e.number) +
+             ",\"at\":" + placeJson(places.ofCell(e.where));
+    case Kind::unbind:
+      return "\"count\":" + std::to_string(e.number);
+    case Kind::lookup:
+      return "\"name\":" + quoted(show(e.a)) + ",\"value\":" + (e.b != nullptr ? quoted(show(e.b)) : "null") +
+             ",\"binding\":" + (e.number != 0 ? std::to_string(e.number - 1) : "null");
+    case Kind::cond:
+      return "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + (e.b == nullptr ? "null" : quoted(show(e.b))) +
+             ",\"taken\":" + (e.flag != 0 ? "true" : "false") + ",\"at\":" + placeJson(places.ofForm(e.a));
+    case Kind::apply:
+      return "\"name\":" + quoted(show(e.a)) + ",\"operands\":" + valuesJson(e) + ",\"result\":" + quoted(show(e.b)) +
+             ",\"builtin\":" + (e.flag ? "true" : "false");
+    case Kind::output:
       break;
-    }
+  }
+  return "";
+}
+
+std::string Writer::readable(const Event& e, const Places& places) {
+  switch (e.kind) {
+    case Kind::eval:
+      return show(e.a) + placeSuffix(places.ofForm(e.a));
+    case Kind::wait:
+      return waitingForm(e);
+    case Kind::value:
+      return show(e.a) + " -> " + waitName(e.why);
+    case Kind::bind:
+      return show(e.a) + " ↦ " + (e.flag ? show(e.b) : "#<no value>") + "   by " + show(e.c, 40) +
+             placeSuffix(places.ofCell(e.where));
+    case Kind::unbind:
+      return std::to_string(e.number) + (e.number == 1 ? " binding" : " bindings");
+    case Kind::lookup:
+      if (e.number == 0) return show(e.a) + " -> no binding";
+      return show(e.a) + " -> " + show(e.b) + "  (binding " + std::to_string(e.number - 1) + ")";
     case Kind::cond: {
-      const Place place = places.ofForm(e.a);
-      const bool untested = e.b == nullptr;
-      const bool taken = e.flag != 0;
       const std::string test = show(testOf(e.a), 40);
-      std::string testJson = "null";
-      std::string readable;
-      if (untested) {
-        readable = "last clause, test " + test + " not looked at: taken";
-      } else {
-        testJson = quoted(show(e.b));
-        readable = test + " gave " + show(e.b, 30) + (taken ? ": taken" : ": not taken");
-      }
-      line("cond", e.depth,
-           "\"clause\":" + quoted(show(e.a)) + ",\"test\":" + testJson + ",\"taken\":" + (taken ? "true" : "false") +
-               ",\"at\":" + placeJson(place),
-           readable);
-      break;
+      if (e.b == nullptr) return "last clause, test " + test + " not looked at: taken";
+      return test + " gave " + show(e.b, 30) + (e.flag != 0 ? ": taken" : ": not taken");
     }
     case Kind::apply: {
       std::string operands;
       for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) operands += " " + show(e.values[i], 30);
       if (e.valueCount > keptOperands) operands += " …";
-      line("apply", e.depth,
-           "\"name\":" + quoted(show(e.a)) + ",\"operands\":" + valuesJson(e) + ",\"result\":" + quoted(show(e.b)) +
-               ",\"builtin\":" + (e.flag ? "true" : "false"),
-           show(e.a) + operands + " -> " + show(e.b) + (e.flag ? "" : "  (no built-in of that name)"));
-      break;
+      return show(e.a) + operands + " -> " + show(e.b) + (e.flag ? "" : "  (no built-in of that name)");
     }
     case Kind::output:
-      break;  // its text is kept by the recorder, which writes it with output()
+      break;
   }
+  return "";
 }
 
 void Writer::sentence(const Said& said, const Places& places) {

@@ -49,6 +49,10 @@ class Writer {
   // Cells whose length is remembered, at most.
   static constexpr std::size_t lengthsKept = 4'000'000;
 
+  static std::string_view nameOf(Kind kind);
+  // An event's members in JSON, and its text in the readable trace.
+  std::string members(const Event& e, const Places& places);
+  std::string readable(const Event& e, const Places& places);
   // The form a frame waits in, with a box for the value it waits for.
   std::string waitingForm(const Event& e);
   // The number of elements of `list`.
