@@ -1,5 +1,5 @@
 # Shortcuts over CMake presets, so that building and testing are one command.
-# Everything here can also be done with cmake and ctest directly; see README.md.
+# Everything here can also be done with cmake and ctest directly; see CONTRIBUTING.md.
 
 EXAMPLE ?= examples/square.scm
 PREFIX ?= /usr/local
@@ -70,7 +70,7 @@ screenshots: web
 	/usr/bin/python3 tests/web_screenshots.py build/web/site doc --chromium $$(command -v chromium) \
 	  --chromedriver $$(command -v chromedriver)
 
-# The other systems, checked on this one (see "Systems" in README.md): the
+# The other systems, checked on this one (see "Systems" in CONTRIBUTING.md): the
 # whole suite on the portable fallback (as on macOS and the BSDs), the whole
 # suite built with clang and libc++, and the Windows build under Wine.
 portable:
