@@ -169,7 +169,7 @@ def check_commands(source, documents, contributing, problems):
                 problems.append(f"{path}: `--preset {name}` is no preset of CMakePresets.json")
     # What the README says the Linux archive holds, against what `make dist` copies into it.
     listed = re.search(r"^tar -xzf vellumark-\S*-linux-\S*\s+# (.*)$", documents["README.md"], re.M)
-    copied = re.search(r"^\tcp (.*) \$\(DIST\)/linux/", makefile, re.M)
+    copied = re.search(r"^\tcp (.*?)\s+\$\(LINUX_DIST\)/", makefile.replace("\\\n", " "), re.M)
     if listed and copied:
         said = {name.strip() for name in listed.group(1).split(",")}
         held = {os.path.basename(path) for path in copied.group(1).split()}
