@@ -1,0 +1,187 @@
+// The recorder's state, shared by the units that hold its hooks (trace.cpp,
+// trace_read.cpp) and by no one else: only the traced build compiles them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "chunked.h"
+#include "explain.h"
+#include "frames.h"
+#include "trace_records.h"
+#include "trace_write.h"
+
+namespace trace::recorder {
+
+// The events written as they come and kept at the end; --keep=HEAD,TAIL sets
+// others, so that a test can show a gap in a short trace.
+inline std::size_t headEvents = 100'000;
+inline std::size_t tailEvents = 10'000;
+// After a gap, a snapshot tells the binding stack and the forms waiting as
+// they stood where the tail begins, at most this many of each, newest first.
+constexpr std::size_t shadowKept = 64;
+constexpr std::size_t tailOutputBytes = std::size_t{1} << 20;
+// Places are remembered for this many forms and elements; a larger program
+// still runs, and its later forms are reported without a place.
+constexpr std::size_t placesKept = 4'000'000;
+
+void takeOutput(std::string_view text);
+bool outputFailed();
+
+// Catches what the program writes to standard output, a block at a time: a
+// full block is taken as output of its own, so output between two events is
+// never held whole.
+class Capture final : public std::streambuf {
+ public:
+  Capture() { setp(block_.data(), block_.data() + block_.size()); }
+  // Hands what was written since the last time to takeOutput.
+  void take() {
+    if (pptr() == pbase()) return;  // the common case: nothing written since
+    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    if (!text.empty() && !dropped) takeOutput(text);
+  }
+  // Set once memory has run out: what the program writes is let go.
+  bool dropped = false;
+
+ protected:
+  int_type overflow(int_type c) override {
+    take();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  // A flush reports on the trace's own writes, so that the run's status is 1
+  // when they failed; the output itself waits for the next event.
+  int sync() override { return outputFailed() ? -1 : 0; }
+
+ private:
+  std::array<char, std::size_t{1} << 14> block_{};
+};
+
+// What the trace alone knows of a binding on the binding stack: who made it.
+// Kept by the binding's position, pushed and popped with it.
+struct Origin {
+  Item* by;
+  bool argument;
+};
+
+struct State {
+  Writer writer;
+  Explainer explainer;
+  Places places;
+  Facts facts;
+  Capture capture;
+
+  std::size_t events = 0;
+  std::size_t skipped = 0;
+  // The newest records once past the head. Events and output are kept apart,
+  // so that keeping an event, millions of times in a long run, is one copy
+  // into a ring: the ring holds the newest `tailKept` events, the event
+  // numbered n (from 0, over the whole run) in slot n % tailEvents; each piece
+  // of output knows the number of the event it came before.
+  std::vector<Event> tail;  // the ring, of tailEvents slots
+  std::size_t tailKept = 0;
+  std::size_t tailNext = 0;  // the slot of the next event
+  struct Output {
+    std::string text;
+    std::size_t before;  // the number of the event that follows it
+  };
+  std::deque<Output> tailText;
+  std::size_t tailTextBytes = 0;
+  Event head{};           // the event being written, while within the head
+  bool starved = false;   // memory ran out
+  bool finished = false;  // finishing has begun
+
+  std::uint32_t depth = 0;  // the frames open at the newest event
+  // The form each gathering works on, newest last, until its values are used.
+  std::vector<Item*> gatherings;
+  // The names in facts.names, to keep each once.
+  std::unordered_set<Item*> namesSeen;
+  // The argument each parameter name was last bound to by a call.
+  std::unordered_map<Item*, Item*> lastArgument;
+  ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
+  Event pendingApply{};          // taken once its result is known
+  // The binding stack and the waiting forms after the last event written in
+  // the head or left out of the tail: a count of each and its newest
+  // `shadowKept` entries in a ring by position (the position in `number`); of
+  // the waiting forms all depths are kept, to take them off by depth.
+  std::vector<Event> shadowBindings;
+  std::size_t shadowBindingCount = 0;
+  std::vector<Event> shadowWaiting;
+  ChunkedStack<std::uint32_t> waitingDepths;
+  std::streambuf* programOutput = nullptr;  // where the program wrote before start()
+};
+
+inline State* state = nullptr;
+
+// A write of the trace failed: the rest of the run could only be lost, so it
+// ends now, with status 1 (the reader has gone away, the disk is full).
+void stopIfUnwritable();
+// Follows an event that is written in the head or left out of the tail.
+void shadow(const Event& e);
+// Whether the oldest record of the tail is output rather than an event.
+bool outputIsOldest();
+// Writes the oldest piece of output of the tail.
+void writeOldestOutput();
+
+// Where the next event goes, after the output written before it: a record
+// of the head, written by commit(), or the tail's newest slot, in place of the
+// oldest event. The hooks fill it in where it lies, since a run past the head
+// keeps millions of events only to drop them.
+[[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
+  State& s = *state;
+  s.capture.take();
+  Event* e = &s.head;
+  if (s.events >= headEvents) {
+    if (s.tailKept == tailEvents) {
+      // The oldest event goes, and the output before it is written first.
+      while (outputIsOldest()) writeOldestOutput();
+      shadow(s.tail[s.tailNext]);
+      --s.tailKept;
+      ++s.skipped;
+    }
+    e = &s.tail[s.tailNext];
+  }
+  e->kind = kind;
+  e->why = Awaiting::result;
+  e->flag = 0;
+  e->depth = static_cast<std::uint32_t>(depth);
+  e->a = e->b = e->c = nullptr;
+  e->where = nullptr;
+  e->number = 0;
+  e->valueCount = 0;
+  return *e;
+}
+
+// Takes the event slot() gave out, filled in: written now while within the
+// head, else kept in the tail.
+[[gnu::always_inline]] inline void commit() {
+  State& s = *state;
+  if (s.events++ < headEvents) {
+    shadow(s.head);
+    s.writer.event(s.head, s.places);
+  } else {
+    if (++s.tailNext == tailEvents) s.tailNext = 0;
+    ++s.tailKept;
+  }
+  stopIfUnwritable();
+}
+
+inline void record(const Event& e) {
+  Event& kept = slot(e.kind, e.depth);
+  kept = e;
+  commit();
+}
+
+}  // namespace trace::recorder
