@@ -211,14 +211,16 @@ std::string placeText(const Place& place) {
   return text;
 }
 
-void appendPlace(std::string& out, const Place& place) {
+void appendPlaceNumbers(std::string& out, const Place& place, char within, char between) {
   appendNumber(out, place.line);
-  out += ':';
+  out += within;
   appendNumber(out, place.column);
-  out += '-';
+  out += between;
   appendNumber(out, place.endLine);
-  out += ':';
+  out += within;
   appendNumber(out, place.endColumn);
 }
+
+void appendPlace(std::string& out, const Place& place) { appendPlaceNumbers(out, place, ':', '-'); }
 
 }  // namespace trace

@@ -36,5 +36,8 @@ void appendNumber(std::string& out, std::uint64_t number);
 // A place as "line:column-endLine:endColumn".
 std::string placeText(const Place& place);
 void appendPlace(std::string& out, const Place& place);
+// Its four numbers with `within` between a line and its column and `between`
+// the start and the end: "L:C-L:C" for people, "L,C,L,C" in a JSON array.
+void appendPlaceNumbers(std::string& out, const Place& place, char within, char between);
 
 }  // namespace trace

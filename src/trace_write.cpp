@@ -25,13 +25,7 @@ void appendPlaceJson(std::string& out, const Place& place) {
     return;
   }
   out += '[';
-  appendNumber(out, place.line);
-  out += ',';
-  appendNumber(out, place.column);
-  out += ',';
-  appendNumber(out, place.endLine);
-  out += ',';
-  appendNumber(out, place.endColumn);
+  appendPlaceNumbers(out, place, ',', ',');
   out += ']';
 }
 
