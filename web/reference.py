@@ -38,19 +38,28 @@ KINDS = {"form": ("form", "what it does", "example", "value"),
          "built-in": ("built-in", "what it does", "example", "value")}
 
 
-def rows(path):
-    table = []
+def records(path, count, want):
+    """The tab-separated fields of each line of `path` but comments and blank
+    lines; a line without `count` fields ends the run, saying it wants `want`."""
     with open(path, encoding="utf-8") as lines:
         for number, line in enumerate(lines, 1):
             if line.startswith("#") or not line.strip():
                 continue
             fields = line.rstrip("\n").split("\t")
-            if len(fields) != 5 or fields[0] not in KINDS:
-                sys.exit(f"{path}:{number}: want 5 tab-separated fields, the first one of {', '.join(KINDS)}")
-            kind, name, what, examples, value = fields
-            calls = [call.strip("`") for call in examples.split(", ")]
-            table.append({"kind": kind, "name": name, "what": what, "examples": examples, "calls": calls,
-                          "value": value})
+            if len(fields) != count:
+                sys.exit(f"{path}:{number}: want {count} tab-separated fields: {want}")
+            yield number, fields
+
+
+def rows(path):
+    table = []
+    for number, fields in records(path, 5, f"kind (one of {', '.join(KINDS)}), name, what, examples, value"):
+        if fields[0] not in KINDS:
+            sys.exit(f"{path}:{number}: want the first field one of {', '.join(KINDS)}")
+        kind, name, what, examples, value = fields
+        calls = [call.strip("`") for call in examples.split(", ")]
+        table.append({"kind": kind, "name": name, "what": what, "examples": examples, "calls": calls,
+                      "value": value})
     return table
 
 
@@ -88,14 +97,8 @@ ERROR_COLUMNS = ("line", "exit status", "cause")
 def errors(path):
     """The rows of doc/errors.tsv: line, status, cause, and a program that ends so."""
     table = []
-    with open(path, encoding="utf-8") as lines:
-        for number, line in enumerate(lines, 1):
-            if line.startswith("#") or not line.strip():
-                continue
-            fields = line.rstrip("\n").split("\t")
-            if len(fields) != 4:
-                sys.exit(f"{path}:{number}: want 4 tab-separated fields: line, status, cause, program")
-            table.append(dict(zip(("line", "status", "cause", "program"), fields)))
+    for _, fields in records(path, 4, "line, status, cause, program"):
+        table.append(dict(zip(("line", "status", "cause", "program"), fields)))
     return table
 
 
