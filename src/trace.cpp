@@ -60,37 +60,25 @@ void stopIfUnwritable() {
 // those deeper than `depth` are all at the top.
 void popWaiting(std::uint32_t depth) {
   State& s = *state;
-  while (!s.waitingDepths.empty() && s.waitingDepths[s.waitingDepths.size() - 1] > depth) s.waitingDepths.pop();
+  auto& depths = s.waitingDepths;
+  while (!depths.empty() && depths.top() > depth) depths.pop();
+  s.deepestWaiting = depths.empty() ? 0 : depths.top();
 }
 
-// Follows an event that is written in the head or left out of the tail.
-void shadow(const Event& e) {
+void shadowWait(const Event& e) {
   State& s = *state;
-  switch (e.kind) {
-    case Kind::bind:
-      s.shadowBindingCount = static_cast<std::size_t>(e.number) + 1;
-      s.shadowBindings[(s.shadowBindingCount - 1) % shadowKept] = e;
-      break;
-    case Kind::unbind:
-      s.shadowBindingCount -= std::min(static_cast<std::size_t>(e.number), s.shadowBindingCount);
-      break;
-    case Kind::eval:
-      popWaiting(e.depth);
-      break;
-    case Kind::value:
-      popWaiting(e.depth - 1);
-      break;
-    case Kind::wait: {
-      popWaiting(e.depth - 1);
-      Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
-      kept = e;
-      kept.number = s.waitingDepths.size();
-      s.waitingDepths.push(e.depth);
-      break;
-    }
-    default:
-      break;
-  }
+  popWaiting(e.depth - 1);
+  Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
+  kept = e;
+  kept.number = s.waitingDepths.size();
+  s.waitingDepths.push(e.depth);
+  s.deepestWaiting = e.depth;
+}
+
+void shadowBind(const Event& e) {
+  State& s = *state;
+  s.shadowBindingCount = static_cast<std::size_t>(e.number) + 1;
+  s.shadowBindings[(s.shadowBindingCount - 1) % shadowKept] = e;
 }
 
 // The newest known entries of a shadow ring, newest first: those whose slot
@@ -130,11 +118,10 @@ void dropOldest() {
     writeOldestOutput();
     return;
   }
-  std::size_t oldest = s.tailNext + tailEvents - s.tailKept;
+  std::size_t oldest = static_cast<std::size_t>(s.tailNext - s.tail.data()) + tailEvents - s.tailKept;
   if (oldest >= tailEvents) oldest -= tailEvents;
   shadow(s.tail[oldest]);
   --s.tailKept;
-  ++s.skipped;
 }
 
 void takeOutput(std::string_view text) {
@@ -192,6 +179,7 @@ void start(int argc, char** argv) {
   state->writer.json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;
   state->writer.reserve();
   state->tail.resize(tailEvents);
+  state->tailNext = state->tail.data();
   Event empty{};
   empty.kind = Kind::output;
   state->shadowBindings.assign(shadowKept, empty);
@@ -221,6 +209,7 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
   e.b = why == Awaiting::body ? s.facts.current : nullptr;
   e.c = rest;
   e.why = why;
+  e.valueCount = 0;
   if (values != nullptr) {
     e.valueCount = static_cast<std::uint32_t>(valuesEnd - values);
     for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = values[i];
@@ -395,15 +384,15 @@ void finishing(int status) {
   if (s.finished || s.writer.failed()) return;
   s.finished = true;
   if (s.events > headEvents) {
-    if (s.skipped > 0) {
-      s.writer.skipped(s.skipped);
+    if (s.skipped() > 0) {
+      s.writer.skipped(s.skipped());
       // What the left-out events did to the stacks, as they stand where the
       // tail begins.
       s.writer.snapshot(newestOf(s.shadowBindings, s.shadowBindingCount, Kind::bind), s.shadowBindingCount,
                         newestOf(s.shadowWaiting, s.waitingDepths.size(), Kind::wait), s.waitingDepths.size(),
                         s.places);
     }
-    std::size_t slot = s.tailNext + tailEvents - s.tailKept;
+    std::size_t slot = static_cast<std::size_t>(s.tailNext - s.tail.data()) + tailEvents - s.tailKept;
     for (std::size_t number = oldestKept(); number < s.events; ++number) {
       while (!s.tailText.empty() && s.tailText.front().before <= number) writeOldestOutput();
       if (slot >= tailEvents) slot -= tailEvents;

@@ -2,6 +2,7 @@
 // trace_read.cpp) and by no one else: only the traced build compiles them.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -84,15 +85,16 @@ struct State {
   Capture capture;
 
   std::size_t events = 0;
-  std::size_t skipped = 0;
   // The newest records once past the head. Events and output are kept apart,
-  // so that keeping an event, millions of times in a long run, is one copy
-  // into a ring: the ring holds the newest `tailKept` events, the event
-  // numbered n (from 0, over the whole run) in slot n % tailEvents; each piece
-  // of output knows the number of the event it came before.
+  // so that keeping an event, millions of times in a long run, is a few
+  // stores into a ring: the ring holds the newest `tailKept` events, filled
+  // in order from `tailNext` and round; each piece of output knows the number
+  // of the event it came before. Those left out are counted by what is kept:
+  // every event past the head is kept or left out.
   std::vector<Event> tail;  // the ring, of tailEvents slots
   std::size_t tailKept = 0;
-  std::size_t tailNext = 0;  // the slot of the next event
+  Event* tailNext = nullptr;  // the slot of the next event
+  std::size_t skipped() const { return events > headEvents ? events - headEvents - tailKept : 0; }
   struct Output {
     std::string text;
     std::size_t before;  // the number of the event that follows it
@@ -120,6 +122,9 @@ struct State {
   std::size_t shadowBindingCount = 0;
   std::vector<Event> shadowWaiting;
   ChunkedStack<std::uint32_t> waitingDepths;
+  // The deepest of waitingDepths, 0 when there is none: most events pass by
+  // the waiting forms, and this tells so without a look at the stack.
+  std::uint32_t deepestWaiting = 0;
   std::streambuf* programOutput = nullptr;  // where the program wrote before start()
 };
 
@@ -128,39 +133,67 @@ inline State* state = nullptr;
 // A write of the trace failed: the rest of the run could only be lost, so it
 // ends now, with status 1 (the reader has gone away, the disk is full).
 void stopIfUnwritable();
-// Follows an event that is written in the head or left out of the tail.
-void shadow(const Event& e);
+// Takes the waiting forms deeper than `depth` off the shadow.
+void popWaiting(std::uint32_t depth);
+void shadowWait(const Event& e);
+void shadowBind(const Event& e);
 // Whether the oldest record of the tail is output rather than an event.
 bool outputIsOldest();
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput();
 
+// Follows an event that is written in the head or left out of the tail. It
+// runs for every event of a long run, so what most events do (nothing, or
+// pass the waiting forms by) is told here, and the rest is done out of line.
+[[gnu::always_inline]] inline void shadow(const Event& e) {
+  State& s = *state;
+  switch (e.kind) {
+    case Kind::eval:
+      if (s.deepestWaiting > e.depth) popWaiting(e.depth);
+      break;
+    case Kind::value:
+      // A value at depth 0 leaves every waiting form where it is.
+      if (e.depth != 0 && s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
+      break;
+    case Kind::wait:
+      shadowWait(e);
+      break;
+    case Kind::bind:
+      shadowBind(e);
+      break;
+    case Kind::unbind:
+      s.shadowBindingCount -= std::min(static_cast<std::size_t>(e.number), s.shadowBindingCount);
+      break;
+    default:
+      break;
+  }
+}
+
 // Where the next event goes, after the output written before it: a record
-// of the head, written by commit(), or the tail's newest slot, in place of the
+// of the head, written by commit(), or the tail's next slot, in place of the
 // oldest event. The hooks fill it in where it lies, since a run past the head
-// keeps millions of events only to drop them.
+// keeps millions of events only to drop them; each fills in the members its
+// kind has (trace_records.h), and no other member of the slot is read.
 [[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   s.capture.take();
   Event* e = &s.head;
   if (s.events >= headEvents) {
+    e = s.tailNext;
     if (s.tailKept == tailEvents) {
       // The oldest event goes, and the output before it is written first.
-      while (outputIsOldest()) writeOldestOutput();
-      shadow(s.tail[s.tailNext]);
-      --s.tailKept;
-      ++s.skipped;
+      if (outputIsOldest()) {
+        do writeOldestOutput();
+        while (outputIsOldest());
+        stopIfUnwritable();
+      }
+      shadow(*e);
+    } else {
+      ++s.tailKept;
     }
-    e = &s.tail[s.tailNext];
   }
   e->kind = kind;
-  e->why = Awaiting::result;
-  e->flag = 0;
   e->depth = static_cast<std::uint32_t>(depth);
-  e->a = e->b = e->c = nullptr;
-  e->where = nullptr;
-  e->number = 0;
-  e->valueCount = 0;
   return *e;
 }
 
@@ -171,11 +204,10 @@ void writeOldestOutput();
   if (s.events++ < headEvents) {
     shadow(s.head);
     s.writer.event(s.head, s.places);
-  } else {
-    if (++s.tailNext == tailEvents) s.tailNext = 0;
-    ++s.tailKept;
+    stopIfUnwritable();
+  } else if (++s.tailNext == s.tail.data() + s.tail.size()) {
+    s.tailNext = s.tail.data();
   }
-  stopIfUnwritable();
 }
 
 inline void record(const Event& e) {
