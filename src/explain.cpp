@@ -128,8 +128,8 @@ std::optional<Said> otherLispUnderWay(const Facts& facts) {
     return said("explanation", *rule, words, form);
   };
   if (auto found = check(facts.current)) return found;
-  for (auto form = facts.underWay.rbegin(); form != facts.underWay.rend(); ++form) {
-    if (auto found = check(*form)) return found;
+  for (std::size_t waiting = facts.underWay.size(); waiting > 0; --waiting) {
+    if (auto found = check(facts.underWay[waiting - 1])) return found;
   }
   return std::nullopt;
 }
@@ -364,10 +364,15 @@ std::string ruleName(Rule rule) {
 }
 
 void Explainer::lastClauseUntested(Item* clause) {
-  if (notes_.size() >= notesKept || plainClauses_.contains(clause)) return;
+  if (clause == lastPlainClause_ || notes_.size() >= notesKept) return;
+  if (plainClauses_.contains(clause)) {
+    lastPlainClause_ = clause;
+    return;
+  }
   const std::string shown = show(testOf(clause), 40);
   // A test written as else or #t says itself that it is not looked at.
   if (shown == "else" || shown == "#t") {
+    lastPlainClause_ = clause;
     if (plainClauses_.size() < plainClausesKept) plainClauses_.insert(clause);
     return;
   }

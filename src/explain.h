@@ -55,6 +55,8 @@ class Explainer {
   // Clauses whose test says itself that it is not looked at (else, #t), so
   // that a loop through one costs a comparison, not a print, each time.
   std::unordered_set<const Item*> plainClauses_;
+  // The plain clause met last: a loop meets the same one at every turn.
+  const Item* lastPlainClause_ = nullptr;
 };
 
 }  // namespace trace

@@ -26,11 +26,13 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "arena.h"
 #include "chunked.h"
 #include "cons.h"
 #include "environment.h"
@@ -56,6 +58,17 @@ void stopIfUnwritable() {
   if (state->writer.failed() && !state->finished) finish(1);
 }
 
+void beginTail() {
+  static_assert(std::is_trivially_copyable_v<Event> && alignof(Event) <= arena::alignment);
+  State& s = *state;
+  // Events hold only pointers and numbers, and a slot is read only once an
+  // event is kept in it.
+  s.tail = static_cast<Event*>(arena::allocate(tailEvents * sizeof(Event)));
+  s.tailNext = s.tail;
+  s.tailEnd = s.tail + tailEvents;
+  s.phase = State::Phase::filling;
+}
+
 // The forms waiting have ever deeper depths from the oldest to the newest, so
 // those deeper than `depth` are all at the top.
 void popWaiting(std::uint32_t depth) {
@@ -65,9 +78,9 @@ void popWaiting(std::uint32_t depth) {
   s.deepestWaiting = depths.empty() ? 0 : depths.top();
 }
 
+// The waiting forms as deep as `e` or deeper are gone already (shadow()).
 void shadowWait(const Event& e) {
   State& s = *state;
-  popWaiting(e.depth - 1);
   Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
   kept = e;
   kept.number = s.waitingDepths.size();
@@ -104,12 +117,6 @@ void writeOldestOutput() {
   s.tailText.pop_front();
 }
 
-// Whether the oldest record of the tail is output rather than an event.
-bool outputIsOldest() {
-  const State& s = *state;
-  return !s.tailText.empty() && (s.tailKept == 0 || s.tailText.front().before <= oldestKept());
-}
-
 // Takes the oldest record out of the tail: an event is left out, output is
 // written now.
 void dropOldest() {
@@ -118,10 +125,11 @@ void dropOldest() {
     writeOldestOutput();
     return;
   }
-  std::size_t oldest = static_cast<std::size_t>(s.tailNext - s.tail.data()) + tailEvents - s.tailKept;
+  std::size_t oldest = static_cast<std::size_t>(s.tailNext - s.tail) + tailEvents - s.tailKept;
   if (oldest >= tailEvents) oldest -= tailEvents;
   shadow(s.tail[oldest]);
   --s.tailKept;
+  s.phase = State::Phase::filling;
 }
 
 void takeOutput(std::string_view text) {
@@ -178,8 +186,7 @@ void start(int argc, char** argv) {
   state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;
   state->writer.reserve();
-  state->tail.resize(tailEvents);
-  state->tailNext = state->tail.data();
+  if (headEvents == 0) beginTail();
   Event empty{};
   empty.kind = Kind::output;
   state->shadowBindings.assign(shadowKept, empty);
@@ -196,14 +203,14 @@ void evaluating(Item* form, std::size_t depth) {
 
 void gathering(bool /*forDefine*/) {
   if (state == nullptr) return;
-  state->gatherings.push_back(state->facts.current);
+  state->gatherings.push(state->facts.current);
 }
 
 void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
   if (state == nullptr) return;
   State& s = *state;
   // The value this frame waits for brings its form back as the current one.
-  s.facts.underWay.push_back(s.facts.current);
+  s.facts.underWay.push(s.facts.current);
   Event& e = slot(Kind::wait, depth);
   e.a = form;
   e.b = why == Awaiting::body ? s.facts.current : nullptr;
@@ -222,8 +229,8 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
   State& s = *state;
   s.depth = static_cast<std::uint32_t>(depth);
   if (!s.facts.underWay.empty()) {
-    s.facts.current = s.facts.underWay.back();
-    s.facts.underWay.pop_back();
+    s.facts.current = s.facts.underWay.top();
+    s.facts.underWay.pop();
   }
   Event& e = slot(Kind::value, depth);
   e.a = value;
@@ -236,18 +243,23 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
   State& s = *state;
   Item* by = s.facts.current;
   if (argumentCell == nullptr && !s.gatherings.empty()) {
-    by = s.gatherings.back();
-    s.gatherings.pop_back();
+    by = s.gatherings.top();
+    s.gatherings.pop();
   }
   s.origins.push(Origin{by, argumentCell != nullptr});
   // A name or value may be no value, in a list that evaluation made.
   if (name == nullptr) {
     // Nothing to learn of a binding with no name.
-  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name) && s.namesSeen.insert(name).second) {
-    s.facts.names.push_back(name);
+  } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name)) {
+    const std::size_t id = static_cast<const Symbol&>(*name).id();
+    if (id >= s.namesSeen.size()) s.namesSeen.resize(id + 1, false);
+    if (!s.namesSeen[id]) {
+      s.namesSeen[id] = true;
+      s.facts.names.push_back(name);
+    }
   }
   if (name != nullptr && argumentCell != nullptr) {
-    Item*& last = s.lastArgument[name];
+    Item*& last = s.lastArgumentOf(name);
     if (last == value && value != nullptr && isA<Cons>(*value)) s.facts.repeated = Found{value, name, by, true};
     last = value;
   } else if (name != nullptr && isA<Cons>(*name)) {
@@ -307,8 +319,8 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
   if (state == nullptr) return;
   State& s = *state;
   Facts& f = s.facts;
-  f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.back();
-  if (!s.gatherings.empty()) s.gatherings.pop_back();
+  f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.top();
+  if (!s.gatherings.empty()) s.gatherings.pop();
   f.builtinHead = head;
   // Member by member, where it stays: a call is too short for a copy of a
   // whole record, or of a few operands through memmove, to pay.
@@ -392,7 +404,7 @@ void finishing(int status) {
                         newestOf(s.shadowWaiting, s.waitingDepths.size(), Kind::wait), s.waitingDepths.size(),
                         s.places);
     }
-    std::size_t slot = static_cast<std::size_t>(s.tailNext - s.tail.data()) + tailEvents - s.tailKept;
+    std::size_t slot = static_cast<std::size_t>(s.tailNext - s.tail) + tailEvents - s.tailKept;
     for (std::size_t number = oldestKept(); number < s.events; ++number) {
       while (!s.tailText.empty() && s.tailText.front().before <= number) writeOldestOutput();
       if (slot >= tailEvents) slot -= tailEvents;

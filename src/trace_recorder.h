@@ -17,6 +17,8 @@
 #include "chunked.h"
 #include "explain.h"
 #include "frames.h"
+#include "item.h"
+#include "symbol.h"
 #include "trace_records.h"
 #include "trace_write.h"
 
@@ -44,11 +46,8 @@ class Capture final : public std::streambuf {
  public:
   Capture() { setp(block_.data(), block_.data() + block_.size()); }
   // Hands what was written since the last time to takeOutput.
-  void take() {
-    if (pptr() == pbase()) return;  // the common case: nothing written since
-    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-    setp(block_.data(), block_.data() + block_.size());
-    if (!text.empty() && !dropped) takeOutput(text);
+  [[gnu::always_inline]] void take() {
+    if (pptr() != pbase()) takeWritten();  // seldom: most events write nothing
   }
   // Set once memory has run out: what the program writes is let go.
   bool dropped = false;
@@ -67,6 +66,12 @@ class Capture final : public std::streambuf {
   int sync() override { return outputFailed() ? -1 : 0; }
 
  private:
+  [[gnu::noinline]] void takeWritten() {
+    const std::string_view text(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+    setp(block_.data(), block_.data() + block_.size());
+    if (!dropped) takeOutput(text);
+  }
+
   std::array<char, std::size_t{1} << 14> block_{};
 };
 
@@ -85,15 +90,24 @@ struct State {
   Capture capture;
 
   std::size_t events = 0;
+  // Where the next event goes, told by one byte since every event asks: the
+  // head, written as it comes; the tail still filling; or the tail full, so
+  // that each event kept drops the oldest.
+  enum class Phase : std::uint8_t { head, filling, full };
+  Phase phase = Phase::head;
   // The newest records once past the head. Events and output are kept apart,
   // so that keeping an event, millions of times in a long run, is a few
   // stores into a ring: the ring holds the newest `tailKept` events, filled
   // in order from `tailNext` and round; each piece of output knows the number
   // of the event it came before. Those left out are counted by what is kept:
   // every event past the head is kept or left out.
-  std::vector<Event> tail;  // the ring, of tailEvents slots
+  // The ring, of tailEvents slots, taken from the arena once the head is
+  // full (beginTail()): a short run never needs it, and a long one has it in
+  // a few large pages rather than hundreds of small ones.
+  Event* tail = nullptr;
   std::size_t tailKept = 0;
   Event* tailNext = nullptr;  // the slot of the next event
+  Event* tailEnd = nullptr;   // past the ring's last slot
   std::size_t skipped() const { return events > headEvents ? events - headEvents - tailKept : 0; }
   struct Output {
     std::string text;
@@ -107,11 +121,19 @@ struct State {
 
   std::uint32_t depth = 0;  // the frames open at the newest event
   // The form each gathering works on, newest last, until its values are used.
-  std::vector<Item*> gatherings;
-  // The names in facts.names, to keep each once.
-  std::unordered_set<Item*> namesSeen;
-  // The argument each parameter name was last bound to by a call.
+  ChunkedStack<Item*> gatherings;
+  // By a symbol's id, as every binding asks: whether the name is in
+  // facts.names, to keep each once, and the argument it was last bound to
+  // by a call. A parameter that is no symbol has its argument in the map.
+  std::vector<bool> namesSeen;
+  std::vector<Item*> lastArgumentById;
   std::unordered_map<Item*, Item*> lastArgument;
+  Item*& lastArgumentOf(Item* name) {
+    if (!isSymbol(*name)) return lastArgument[name];
+    const std::size_t id = static_cast<const Symbol&>(*name).id();
+    if (id >= lastArgumentById.size()) lastArgumentById.resize(id + 1, nullptr);
+    return lastArgumentById[id];
+  }
   ChunkedStack<Origin> origins;  // never copied as it grows: it may hold millions
   Event pendingApply{};          // taken once its result is known
   // The binding stack and the waiting forms after the last event written in
@@ -133,12 +155,17 @@ inline State* state = nullptr;
 // A write of the trace failed: the rest of the run could only be lost, so it
 // ends now, with status 1 (the reader has gone away, the disk is full).
 void stopIfUnwritable();
+// The head is full: from the next event on, events are kept in the tail.
+void beginTail();
 // Takes the waiting forms deeper than `depth` off the shadow.
 void popWaiting(std::uint32_t depth);
 void shadowWait(const Event& e);
 void shadowBind(const Event& e);
 // Whether the oldest record of the tail is output rather than an event.
-bool outputIsOldest();
+[[gnu::always_inline]] inline bool outputIsOldest() {
+  const State& s = *state;
+  return !s.tailText.empty() && (s.tailKept == 0 || s.tailText.front().before <= s.events - s.tailKept);
+}
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput();
 
@@ -156,6 +183,8 @@ void writeOldestOutput();
       if (e.depth != 0 && s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
       break;
     case Kind::wait:
+      // A form waits deeper than any other, or in place of those as deep.
+      if (s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
       shadowWait(e);
       break;
     case Kind::bind:
@@ -177,20 +206,20 @@ void writeOldestOutput();
 [[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   s.capture.take();
-  Event* e = &s.head;
-  if (s.events >= headEvents) {
-    e = s.tailNext;
-    if (s.tailKept == tailEvents) {
-      // The oldest event goes, and the output before it is written first.
-      if (outputIsOldest()) {
-        do writeOldestOutput();
-        while (outputIsOldest());
-        stopIfUnwritable();
-      }
-      shadow(*e);
-    } else {
-      ++s.tailKept;
+  Event* e = s.tailNext;
+  if (s.phase == State::Phase::full) [[likely]] {
+    // The oldest event goes, and the output before it is written first:
+    // tailTextBytes is 0 when the tail holds no output.
+    if (s.tailTextBytes != 0 && outputIsOldest()) {
+      do writeOldestOutput();
+      while (outputIsOldest());
+      stopIfUnwritable();
     }
+    shadow(*e);
+  } else if (s.phase == State::Phase::filling) {
+    if (++s.tailKept == tailEvents) s.phase = State::Phase::full;
+  } else {
+    e = &s.head;
   }
   e->kind = kind;
   e->depth = static_cast<std::uint32_t>(depth);
@@ -201,13 +230,15 @@ void writeOldestOutput();
 // head, else kept in the tail.
 [[gnu::always_inline]] inline void commit() {
   State& s = *state;
-  if (s.events++ < headEvents) {
-    shadow(s.head);
-    s.writer.event(s.head, s.places);
-    stopIfUnwritable();
-  } else if (++s.tailNext == s.tail.data() + s.tail.size()) {
-    s.tailNext = s.tail.data();
+  ++s.events;
+  if (s.phase != State::Phase::head) [[likely]] {
+    if (++s.tailNext == s.tailEnd) s.tailNext = s.tail;
+    return;
   }
+  if (s.events == headEvents) beginTail();
+  shadow(s.head);
+  s.writer.event(s.head, s.places);
+  stopIfUnwritable();
 }
 
 inline void record(const Event& e) {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "chunked.h"
 #include "fail.h"
 
 class Item;
@@ -105,8 +106,9 @@ struct Facts {
   Item* current = nullptr;    // the form being worked on, or that a value came back to
   Item* missing = nullptr;    // the last name a lookup found nothing for
   Item* missingIn = nullptr;  // the form that lookup was made in
-  // The forms whose frames wait for a value, outermost first.
-  std::vector<Item*> underWay;
+  // The forms whose frames wait for a value, outermost first: as many as the
+  // run is deep, so grown a chunk at a time and never copied.
+  ChunkedStack<Item*> underWay;
   // A call of a procedure value whose parameters are being bound: null once
   // its body begins.
   Item* calling = nullptr;
