@@ -45,6 +45,7 @@
 #include "symbol.h"
 #include "trace_recorder.h"
 #include "trace_records.h"
+#include "trace_text.h"
 #include "trace_write.h"
 
 namespace trace {
@@ -182,6 +183,7 @@ void start(int argc, char** argv) {
     }
   }
   state = new State();
+  forgetShown();
   // From here on a failure's line goes to the capture, and the trace writes it.
   state->programOutput = std::cout.rdbuf(&state->capture);
   state->writer.json = std::find(argv + 1, argv + argc, std::string_view("--json")) != argv + argc;

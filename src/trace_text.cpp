@@ -62,8 +62,7 @@ struct Shown {
 // writes a "(", so it is never more than `limit` deep.
 // The text is left in the shared buffer, of which `limit` characters at most
 // are the value's; *cut tells whether more would have followed.
-std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
-  limit = std::min(limit, maxShown);
+std::string_view walkShown(Item* value, std::size_t limit, bool* cut) {
   static Shown shown;
   Bounded& buffer = shown.buffer;
   std::ostream& text = shown.text;
@@ -124,9 +123,45 @@ std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
   return buffer.text().substr(0, limit);
 }
 
+// The texts of the lists shown lately. A trace shows the same few forms of
+// the program again and again (the body of a loop at every turn, a procedure
+// at every lookup of its name), and a value never changes once made, so a
+// list's text is kept by its first cell and the limit it was shown within.
+struct Kept {
+  const Item* list = nullptr;
+  std::uint8_t limit = 0;
+  std::uint8_t length = 0;
+  bool cut = false;
+  std::array<char, maxShown> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
+};
+constexpr std::size_t keptShift = 10;
+std::array<Kept, std::size_t{1} << keptShift> kept;
+
+std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
+  limit = std::min(limit, maxShown);
+  if (value == nullptr || !isA<Cons>(*value)) return walkShown(value, limit, cut);
+  // Fibonacci hashing of the cell's address: cells are 8-byte aligned and
+  // laid out in order, so the middle bits tell them apart.
+  const auto address = reinterpret_cast<std::uintptr_t>(value);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+  Kept& entry = kept[(static_cast<std::uint64_t>(address) * 0x9e3779b97f4a7c15ULL) >> (64 - keptShift)];
+  if (entry.list != value || entry.limit != limit) {
+    const std::string_view text = walkShown(value, limit, cut);
+    entry.list = value;
+    entry.limit = static_cast<std::uint8_t>(limit);
+    entry.length = static_cast<std::uint8_t>(text.size());
+    entry.cut = *cut;
+    std::memcpy(entry.text.data(), text.data(), text.size());
+    return text;
+  }
+  *cut = entry.cut;
+  return {entry.text.data(), entry.length};
+}
+
 constexpr std::string_view ellipsis = "…";
 
 }  // namespace
+
+void forgetShown() { kept.fill(Kept{}); }
 
 std::string show(Item* value, std::size_t limit) {
   std::string text;

@@ -23,6 +23,10 @@ std::string show(Item* value, std::size_t limit = shownCharacters);
 // makes no string of its own for each value.
 void appendShown(std::string& out, Item* value, std::size_t limit = shownCharacters);
 void appendQuotedShown(std::string& out, Item* value, std::size_t limit = shownCharacters);
+// Lists' texts are kept by their cells between one showing and the next;
+// a process that runs many programs forgets them before each, since the
+// cells of one run are those of the next.
+void forgetShown();
 
 // A JSON string of `text`: bytes above 127 are the code points U+0080-U+00FF.
 std::string quoted(std::string_view text);

@@ -10,18 +10,23 @@
 #include "trace_text.h"
 
 namespace trace {
+
+// Appending a literal as a string_view spares a strlen for every part of
+// every line.
+using namespace std::string_view_literals;
+
 namespace {
 
 // What follows a form in the readable trace: its place, if it has one.
 void appendPlaceSuffix(std::string& out, const Place& place) {
   if (!place.known()) return;
-  out += "  @";
+  out += "  @"sv;
   appendPlace(out, place);
 }
 
 void appendPlaceJson(std::string& out, const Place& place) {
   if (!place.known()) {
-    out += "null";
+    out += "null"sv;
     return;
   }
   out += '[';
@@ -80,6 +85,11 @@ std::size_t Writer::lengthOf(Item* list) {
 
 std::string Writer::waitingForm(const Event& e) {
   std::string text;
+  appendWaitingForm(text, e);
+  return text;
+}
+
+void Writer::appendWaitingForm(std::string& text, const Event& e) {
   // The first few expressions of `list`, and how many more follow.
   auto rest = [&](Item* list) {
     std::size_t shown = 0;
@@ -91,41 +101,45 @@ std::string Writer::waitingForm(const Event& e) {
       appendShown(text, static_cast<const Cons*>(item)->car(), 24);
     }
     if (isPair(item)) {
-      text += " … ";
+      text += " … "sv;
       appendNumber(text, lengthOf(item));
-      text += " more";
+      text += " more"sv;
     }
   };
   switch (e.why) {
     case Awaiting::headToCall:
-      text = "(□";
+      text += "(□"sv;
       rest(e.c);
-      return text + ")";
+      text += ')';
+      return;
     case Awaiting::clauseTest: {
       const auto* clause = static_cast<const Cons*>(e.a);
-      text = "(cond (□";
+      text += "(cond (□"sv;
       rest(clause->cdr());
-      text += ")";
+      text += ')';
       rest(e.c);
-      return text + ")";
+      text += ')';
+      return;
     }
     case Awaiting::result:
     case Awaiting::operandForApply:
     case Awaiting::valueForDefine:
-      text = e.why == Awaiting::valueForDefine ? "(define " : "(";
+      text += e.why == Awaiting::valueForDefine ? "(define "sv : "("sv;
       appendShown(text, e.a, 24);
       for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
         text += ' ';
         appendShown(text, e.values[i], 24);
       }
-      if (e.valueCount > keptOperands) text += " …";
-      text += " □";
+      if (e.valueCount > keptOperands) text += " …"sv;
+      text += " □"sv;
       rest(e.c);
-      return text + ")";
+      text += ')';
+      return;
     case Awaiting::body:
-      return show(e.b) + " = □";
+      appendShown(text, e.b);
+      text += " = □"sv;
+      return;
   }
-  return text;
 }
 
 // One line of the trace: a JSON object with its members, or, for a terminal,
@@ -133,10 +147,10 @@ std::string Writer::waitingForm(const Event& e) {
 // or text are added at the end of out_, and it is ended.
 void Writer::begin(std::string_view event, std::uint32_t depth) {
   if (json) {
-    out_ += "{\"event\":\"";
+    out_ += "{\"event\":\""sv;
     out_ += event;
     // Every event has members of its own.
-    out_ += "\",";
+    out_ += "\","sv;
   } else {
     out_.append(std::size_t{2} * std::min<std::uint32_t>(depth, 30), ' ');
     // The one long name is shortened so that the texts stay in line.
@@ -147,7 +161,7 @@ void Writer::begin(std::string_view event, std::uint32_t depth) {
 }
 
 void Writer::endLine() {
-  out_ += json ? "}\n" : "\n";
+  out_ += json ? "}\n"sv : "\n"sv;
   wholeLines_ = out_.size();
   flush(false);
 }
@@ -229,89 +243,91 @@ void Writer::members(const Event& e, const Places& places) {
   std::string& out = out_;
   switch (e.kind) {
     case Kind::eval:
-      out += "\"form\":";
+      out += "\"form\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"at\":";
+      out += ",\"at\":"sv;
       appendPlaceJson(out, places.ofForm(e.a));
-      out += ",\"depth\":";
+      out += ",\"depth\":"sv;
       appendNumber(out, e.depth);
       return;
     case Kind::wait:
-      out += "\"for\":\"";
+      out += "\"for\":\""sv;
       out += waitName(e.why);
-      out += "\",\"form\":";
-      appendQuoted(out, waitingForm(e));
-      out += ",\"depth\":";
+      out += "\",\"form\":"sv;
+      scratch_.clear();
+      appendWaitingForm(scratch_, e);
+      appendQuoted(out, scratch_);
+      out += ",\"depth\":"sv;
       appendNumber(out, e.depth);
       return;
     case Kind::value:
-      out += "\"value\":";
+      out += "\"value\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"to\":\"";
+      out += ",\"to\":\""sv;
       out += waitName(e.why);
-      out += "\",\"depth\":";
+      out += "\",\"depth\":"sv;
       appendNumber(out, e.depth);
       return;
     case Kind::bind:
-      out += "\"name\":";
+      out += "\"name\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"value\":";
+      out += ",\"value\":"sv;
       if (e.flag != 0) {
         appendQuotedShown(out, e.b);
       } else {
-        out += "\"#<no value>\"";
+        out += "\"#<no value>\""sv;
       }
-      out += ",\"by\":";
+      out += ",\"by\":"sv;
       appendQuotedShown(out, e.c);
-      out += ",\"binding\":";
+      out += ",\"binding\":"sv;
       appendNumber(out, e.number);
-      out += ",\"at\":";
+      out += ",\"at\":"sv;
       appendPlaceJson(out, places.ofCell(e.where));
       return;
     case Kind::unbind:
-      out += "\"count\":";
+      out += "\"count\":"sv;
       appendNumber(out, e.number);
       return;
     case Kind::lookup:
-      out += "\"name\":";
+      out += "\"name\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"value\":";
+      out += ",\"value\":"sv;
       if (e.b != nullptr) {
         appendQuotedShown(out, e.b);
       } else {
-        out += "null";
+        out += "null"sv;
       }
-      out += ",\"binding\":";
+      out += ",\"binding\":"sv;
       if (e.number != 0) {
         appendNumber(out, e.number - 1);
       } else {
-        out += "null";
+        out += "null"sv;
       }
       return;
     case Kind::cond:
-      out += "\"clause\":";
+      out += "\"clause\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"test\":";
+      out += ",\"test\":"sv;
       if (e.b == nullptr) {
-        out += "null";
+        out += "null"sv;
       } else {
         appendQuotedShown(out, e.b);
       }
-      out += e.flag != 0 ? ",\"taken\":true" : ",\"taken\":false";
-      out += ",\"at\":";
+      out += e.flag != 0 ? ",\"taken\":true"sv : ",\"taken\":false"sv;
+      out += ",\"at\":"sv;
       appendPlaceJson(out, places.ofForm(e.a));
       return;
     case Kind::apply:
-      out += "\"name\":";
+      out += "\"name\":"sv;
       appendQuotedShown(out, e.a);
-      out += ",\"operands\":[";
+      out += ",\"operands\":["sv;
       for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) {
         if (i != 0) out += ',';
         appendQuotedShown(out, e.values[i]);
       }
-      out += "],\"result\":";
+      out += "],\"result\":"sv;
       appendQuotedShown(out, e.b);
-      out += e.flag != 0 ? ",\"builtin\":true" : ",\"builtin\":false";
+      out += e.flag != 0 ? ",\"builtin\":true"sv : ",\"builtin\":false"sv;
       return;
     case Kind::output:
       break;
@@ -326,52 +342,52 @@ void Writer::readable(const Event& e, const Places& places) {
       appendPlaceSuffix(out, places.ofForm(e.a));
       return;
     case Kind::wait:
-      out += waitingForm(e);
+      appendWaitingForm(out, e);
       return;
     case Kind::value:
       appendShown(out, e.a);
-      out += " -> ";
+      out += " -> "sv;
       out += waitName(e.why);
       return;
     case Kind::bind:
       appendShown(out, e.a);
-      out += " ↦ ";
+      out += " ↦ "sv;
       if (e.flag != 0) {
         appendShown(out, e.b);
       } else {
-        out += "#<no value>";
+        out += "#<no value>"sv;
       }
-      out += "   by ";
+      out += "   by "sv;
       appendShown(out, e.c, 40);
       appendPlaceSuffix(out, places.ofCell(e.where));
       return;
     case Kind::unbind:
       appendNumber(out, e.number);
-      out += e.number == 1 ? " binding" : " bindings";
+      out += e.number == 1 ? " binding"sv : " bindings"sv;
       return;
     case Kind::lookup:
       appendShown(out, e.a);
       if (e.number == 0) {
-        out += " -> no binding";
+        out += " -> no binding"sv;
         return;
       }
-      out += " -> ";
+      out += " -> "sv;
       appendShown(out, e.b);
-      out += "  (binding ";
+      out += "  (binding "sv;
       appendNumber(out, e.number - 1);
       out += ')';
       return;
     case Kind::cond:
       if (e.b == nullptr) {
-        out += "last clause, test ";
+        out += "last clause, test "sv;
         appendShown(out, testOf(e.a), 40);
-        out += " not looked at: taken";
+        out += " not looked at: taken"sv;
         return;
       }
       appendShown(out, testOf(e.a), 40);
-      out += " gave ";
+      out += " gave "sv;
       appendShown(out, e.b, 30);
-      out += e.flag != 0 ? ": taken" : ": not taken";
+      out += e.flag != 0 ? ": taken"sv : ": not taken"sv;
       return;
     case Kind::apply:
       appendShown(out, e.a);
@@ -379,10 +395,10 @@ void Writer::readable(const Event& e, const Places& places) {
         out += ' ';
         appendShown(out, e.values[i], 30);
       }
-      if (e.valueCount > keptOperands) out += " …";
-      out += " -> ";
+      if (e.valueCount > keptOperands) out += " …"sv;
+      out += " -> "sv;
       appendShown(out, e.b);
-      if (e.flag == 0) out += "  (no built-in of that name)";
+      if (e.flag == 0) out += "  (no built-in of that name)"sv;
       return;
     case Kind::output:
       break;

@@ -63,6 +63,7 @@ class Writer {
   void readable(const Event& e, const Places& places);
   // The form a frame waits in, with a box for the value it waits for.
   std::string waitingForm(const Event& e);
+  void appendWaitingForm(std::string& text, const Event& e);
   // The number of elements of `list`.
   std::size_t lengthOf(Item* list);
   // A line is begun with the event's name, filled in at the end of out_,
@@ -72,6 +73,7 @@ class Writer {
   void line(std::string_view event, std::uint32_t depth, const std::string& members, const std::string& readable);
 
   std::string out_;             // the trace's own text, written in blocks
+  std::string scratch_;         // a text made before it is escaped, kept for its room
   std::size_t wholeLines_ = 0;  // how much of out_ ends with a whole line
   bool failed_ = false;
   std::unordered_map<const Item*, std::size_t> lengths_;  // of the rests of lists, by their first cell
