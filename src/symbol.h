@@ -25,6 +25,8 @@ class Symbol final : public Item {
   Item* evaluate() override;
   void print(std::ostream& os) const override;
   std::string getString() const override;
+  // The name itself, for a reader that would only copy what getString makes.
+  std::string_view name() const { return name_; }
 
   // A small number for the name, the same for every symbol of that name, so
   // that the binding stack can index bindings without comparing strings.

@@ -90,7 +90,7 @@ std::string_view walkShown(Item* value, std::size_t limit, bool* cut) {
       const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<const Integer&>(*next).getInt()).ptr;
       buffer.add(std::string_view(digits, static_cast<std::size_t>(end - digits)));
     } else if (isA<Symbol>(*next)) {
-      buffer.add(static_cast<const Symbol&>(*next).getString());
+      buffer.add(static_cast<const Symbol&>(*next).name());
     } else {
       next->print(text);
     }
@@ -132,28 +132,59 @@ struct Kept {
   std::uint8_t limit = 0;
   std::uint8_t length = 0;
   bool cut = false;
+  bool plain = false;               // nothing in it to escape in JSON
   std::array<char, maxShown> text;  // NOLINT(cppcoreguidelines-pro-type-member-init)
 };
 constexpr std::size_t keptShift = 10;
 std::array<Kept, std::size_t{1} << keptShift> kept;
 
-std::string_view shownText(Item* value, std::size_t limit, bool* cut) {
+bool needsNoEscape(std::string_view text);
+
+// *plain, when asked for, tells that the text holds no character a JSON
+// string must escape, so that it can go in as it is.
+std::string_view shownText(Item* value, std::size_t limit, bool* cut, bool* plain = nullptr) {
+  if (plain != nullptr) *plain = false;
   limit = std::min(limit, maxShown);
-  if (value == nullptr || !isA<Cons>(*value)) return walkShown(value, limit, cut);
+  if (value == nullptr) return walkShown(value, limit, cut);
+  // The commonest atoms need no walk: a number's digits, a name as it is.
+  if (isA<Integer>(*value)) {
+    static std::array<char, 12> digits;
+    const auto end =
+        std::to_chars(digits.data(), digits.data() + digits.size(), static_cast<const Integer&>(*value).getInt()).ptr;
+    const auto length = static_cast<std::size_t>(end - digits.data());
+    if (length <= limit) {
+      *cut = false;
+      if (plain != nullptr) *plain = true;
+      return {digits.data(), length};
+    }
+  } else if (isA<Symbol>(*value)) {
+    const std::string_view name = static_cast<const Symbol&>(*value).name();
+    if (name.size() <= limit) {
+      *cut = false;
+      return name;
+    }
+  }
+  if (!isA<Cons>(*value)) return walkShown(value, limit, cut);
   // Fibonacci hashing of the cell's address: cells are 8-byte aligned and
   // laid out in order, so the middle bits tell them apart.
   const auto address = reinterpret_cast<std::uintptr_t>(value);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
-  Kept& entry = kept[(static_cast<std::uint64_t>(address) * 0x9e3779b97f4a7c15ULL) >> (64 - keptShift)];
+  // The same list is shown within several limits (a form, and the same
+  // form waiting), each kept in its own entry.
+  const std::uint64_t key = static_cast<std::uint64_t>(address) ^ limit;
+  Kept& entry = kept[(key * 0x9e3779b97f4a7c15ULL) >> (64 - keptShift)];
   if (entry.list != value || entry.limit != limit) {
     const std::string_view text = walkShown(value, limit, cut);
     entry.list = value;
     entry.limit = static_cast<std::uint8_t>(limit);
     entry.length = static_cast<std::uint8_t>(text.size());
     entry.cut = *cut;
+    entry.plain = needsNoEscape(text);
     std::memcpy(entry.text.data(), text.data(), text.size());
+    if (plain != nullptr) *plain = entry.plain;
     return text;
   }
   *cut = entry.cut;
+  if (plain != nullptr) *plain = entry.plain;
   return {entry.text.data(), entry.length};
 }
 
@@ -177,9 +208,14 @@ void appendShown(std::string& out, Item* value, std::size_t limit) {
 
 void appendQuotedShown(std::string& out, Item* value, std::size_t limit) {
   bool cut = false;
-  const std::string_view text = shownText(value, limit, &cut);
+  bool plain = false;
+  const std::string_view text = shownText(value, limit, &cut, &plain);
   out += '"';
-  appendEscaped(out, text);
+  if (plain) {
+    out += text;
+  } else {
+    appendEscaped(out, text);
+  }
   if (cut) appendEscaped(out, ellipsis);
   out += '"';
 }
@@ -206,6 +242,12 @@ constexpr std::array<bool, 256> standsForItself = [] {
   return table;
 }();
 
+}  // namespace
+
+namespace {
+bool needsNoEscape(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return standsForItself[static_cast<unsigned char>(c)]; });
+}
 }  // namespace
 
 void appendEscaped(std::string& out, std::string_view text) {
