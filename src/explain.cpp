@@ -364,7 +364,8 @@ std::string ruleName(Rule rule) {
 }
 
 void Explainer::lastClauseUntested(Item* clause) {
-  if (clause == lastPlainClause_ || notes_.size() >= notesKept) return;
+  // A clause may be no value, in a form that evaluation made.
+  if ((clause != nullptr && clause == lastPlainClause_) || notes_.size() >= notesKept) return;
   if (plainClauses_.contains(clause)) {
     lastPlainClause_ = clause;
     return;
