@@ -79,23 +79,29 @@ def recorded(example):
     return example.with_suffix(".out").read_text(encoding="utf-8"), str(expected_status(example))
 
 
+def serve(folder):
+    """Serves `folder` on 127.0.0.1 with its page's Content-Security-Policy as
+    a header on every file: (server, address of its index.html)."""
+    policy = re.search(r'"Content-Security-Policy" content="([^"]+)"', (folder / "index.html").read_text()).group(1)
+
+    class Handler(http.server.SimpleHTTPRequestHandler):
+        def end_headers(self):
+            self.send_header("Content-Security-Policy", policy)
+            super().end_headers()
+
+        def log_message(self, *arguments):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, f"http://127.0.0.1:{server.server_port}/index.html"
+
+
 class Site:
     """The folder on a local HTTP server, seen by a fresh headless Chromium."""
 
     def __init__(self, folder, chromium, chromedriver):
-        policy = re.search(r'"Content-Security-Policy" content="([^"]+)"', (folder / "index.html").read_text()).group(1)
-
-        class Handler(http.server.SimpleHTTPRequestHandler):
-            def end_headers(self):
-                self.send_header("Content-Security-Policy", policy)
-                super().end_headers()
-
-            def log_message(self, *arguments):
-                pass
-
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Handler, directory=folder))
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.address = f"http://127.0.0.1:{self.server.server_port}/index.html"
+        self.server, self.address = serve(folder)
         self.profile = tempfile.TemporaryDirectory()
         options = webdriver.ChromeOptions()
         options.binary_location = chromium

@@ -12,14 +12,17 @@ words, who made each, the x marked in show's body), and the same panels again
 after Previous and Next; axe-core and Tab at 1280 and 390 px; bindings grouped
 by call; next and previous call, next lookup of the name under the cursor;
 the explanation of the textbook factorial; the note on a misspelt name; the
-million-call countdown recorded and stepped to its end, its true stack after
-the events left out; a recursion without end recorded to its error; each step
+texts of every step of a program written outside ASCII against those of
+vellumark-trace --json; the million-call countdown recorded and stepped to its
+end, its true stack after the events left out; a recursion without end
+recorded to its error, the waiting forms of its snapshot as written; each step
 of a 1 MB print and of an expression nested 100,000 deep shown within 50 ms.
 
 Usage: web_step.py SITE --chromium PATH --chromedriver PATH --interpreter PATH [--screenshot PNG]
 """
 
 import argparse
+import json
 import pathlib
 import sys
 import tempfile
@@ -268,6 +271,62 @@ def check_explained(site, problems):
         problems.append("the Step view turned text into markup")
 
 
+# Names, values, output and forms the trace cuts inside a character, none of
+# them ASCII, and an error whose explanation names one.
+TEXTS = ("(begin (define größe (quote (ñ ✓ 𝄞 " + "✓" * 40 + " café))) (define ä (lambda (x) (cons x größe)))"
+         " (print (ä (quote ü))) (ä ä) (car ✓))\n")
+# The texts of each event the Step view says, in its sentence or its form.
+SAID = {"eval": ("form",), "wait": ("form",), "value": ("value",), "bind": ("name", "value", "by"),
+        "lookup": ("name",), "apply": ("name", "result"), "output": ("text",), "error": ("line",),
+        "explanation": ("text", "form")}
+EVERY_STEP = """
+const slider = document.getElementById('step-slider');
+const said = [];
+for (let step = 0; step <= Number(slider.max); ++step) {
+  slider.value = String(step);
+  slider.dispatchEvent(new Event('input'));
+  const text = (id) => document.getElementById(id).textContent;
+  said.push(text('step-event') + '\\n' + text('current-form'));
+}
+return said;
+"""
+
+
+def from_trace(value):
+    """A JSON value of the trace with its texts as the program's characters:
+    the trace writes each byte above 127 as the code point of its value."""
+    if isinstance(value, str):
+        return value.encode("latin-1").decode("utf-8", "replace")
+    if isinstance(value, list):
+        return [from_trace(item) for item in value]
+    if isinstance(value, dict):
+        return {key: from_trace(item) for key, item in value.items()}
+    return value
+
+
+def check_texts(site, interpreter, problems):
+    """Every step says the texts of its event as vellumark-trace --json has
+    them, read back to the program's own characters."""
+    trace = pathlib.Path(interpreter).with_name("vellumark-trace")
+    done = harness.run([str(trace), "--json"], TEXTS.encode(), 60)
+    events = [from_trace(json.loads(line)) for line in done.stdout.decode("utf-8").splitlines()]
+    if "\ufffd" not in json.dumps(events, ensure_ascii=False) \
+            or not any(event["event"] == "explanation" and "✓" in event["text"] for event in events):
+        problems.append("texts: the trace cuts no character in two or explains nothing with ✓; the check checks less")
+    if record(site, TEXTS) is None:
+        problems.append("texts: the Step view did not open")
+        return
+    said = site.driver.execute_script(EVERY_STEP)
+    if len(said) != len(events):
+        problems.append(f"texts: {len(said)} steps, the trace has {len(events)} events")
+        return
+    for step, (event, words) in enumerate(zip(events, said), 1):
+        missing = [event[key] for key in SAID.get(event["event"], ()) if event[key] not in words]
+        if missing:
+            problems.append(f"texts: step {step} says {words!r}, not {missing}")
+            return
+
+
 def record_large(site, what, case, problems):
     """Records one of large.py's programs; whether it was recorded in time."""
     source, _, _ = case()
@@ -358,6 +417,17 @@ def check_endless(site, problems):
         return
     if "Error: recursion too deep." not in site.text("explanation"):
         problems.append(f"recursion without end: no error shown ({site.text('explanation')!r})")
+    # At the snapshot after the first 100,000 events, the waiting forms are
+    # the snapshot's own, their texts read back as every other event's are.
+    said = site.driver.execute_script(
+        "const slider = document.getElementById('step-slider');"
+        "for (let step = 99990; step < 100100; ++step) {"
+        "  slider.value = String(step); slider.dispatchEvent(new Event('input'));"
+        "  if (document.getElementById('step-event').textContent.startsWith('After the events left out')) break;"
+        "}"
+        "return document.getElementById('waiting').textContent")
+    if "(f x) = □" not in said or "â" in said:
+        problems.append(f"recursion without end: at the snapshot the waiting forms are {said[:80]!r}")
 
 
 LONG_LIST = "(quote (" + " ".join(map(str, range(50_000))) + "))\n"
@@ -507,6 +577,7 @@ def main():
                      lambda problems: check_calls(site, problems),
                      lambda problems: check_jumps(site, problems),
                      lambda problems: check_explained(site, problems),
+                     lambda problems: check_texts(site, arguments.interpreter, problems),
                      lambda problems: check_bounded(site, problems),
                      lambda problems: check_countdown(site, problems),
                      lambda problems: check_endless(site, problems)])

@@ -13,6 +13,74 @@
 // whatever the length of the trace.
 const checkpointEvery = 256;
 
+// The trace writes each byte above 127 of a text as the code point of its
+// value, so that any bytes survive: in UTF-8, a lead byte 0xc2 or 0xc3 and
+// one more. Put back in place, over whole lines, they make the texts' own
+// bytes (the program's text is UTF-8), and one decoding of all the lines
+// gives every text at once, where decoding each string of each event again
+// took most of the time of opening a long recording. The JSON around them is
+// ASCII; a character the trace cut in two decodes to U+FFFD as it would alone,
+// since the quote after it is no continuation byte. Works in place.
+function textBytes(trace) {
+  let to = 0;
+  for (let from = 0; from < trace.length; ++from) {
+    const byte = trace[from];
+    trace[to++] = byte < 0x80 ? byte : ((byte & 0x03) << 6) | (trace[++from] & 0x3f);
+  }
+  return trace.subarray(0, to);
+}
+
+// Reads the trace's lines as its blocks come in, while the run goes on, so
+// that little is left to read when it ends. `events` holds the events of the
+// whole lines so far; the blocks after the last line end wait for the next.
+export class TraceReader {
+  constructor() {
+    this.events = [];
+    this.rest = [];
+    this.failure = null;
+    this.decoder = new TextDecoder();
+  }
+
+  // Takes the next block of the trace (and may change its bytes).
+  add(bytes) {
+    if (this.failure) return;
+    const end = bytes.lastIndexOf(10) + 1;
+    if (end === 0) {
+      this.rest.push(bytes);
+      return;
+    }
+    this.rest.push(bytes.subarray(0, end));
+    const lines = this.rest.length === 1 ? this.rest[0] : joined(this.rest);
+    this.rest = end < bytes.length ? [bytes.subarray(end)] : [];
+    const text = this.decoder.decode(textBytes(lines));
+    try {
+      for (let start = 0; start < text.length;) {
+        const stop = text.indexOf('\n', start);
+        if (stop > start) this.events.push(JSON.parse(text.slice(start, stop)));
+        start = stop + 1;
+      }
+    } catch (error) {
+      this.failure = error;
+    }
+  }
+
+  // The events of the whole lines read; throws what made a line unreadable.
+  read() {
+    if (this.failure) throw this.failure;
+    return this.events;
+  }
+}
+
+function joined(parts) {
+  const all = new Uint8Array(parts.reduce((length, part) => length + part.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    all.set(part, at);
+    at += part.length;
+  }
+  return all;
+}
+
 // A list of `entry`s, newest first, that shares `older`: {entry, older, length}.
 function push(older, entry) {
   return {entry, older, length: (older ? older.length : 0) + 1};

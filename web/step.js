@@ -4,7 +4,7 @@
 // the output so far as they were at that moment (recording.js keeps them).
 // Everything from the trace is put on the page as text, never as markup.
 import {startRun} from './protocol.js';
-import {Recording, describe, endOf, lengthOf, newest} from './recording.js';
+import {Recording, TraceReader, describe, endOf, lengthOf, newest} from './recording.js';
 
 // Connects the Step view's elements; `source()` is the text Run would run.
 // onStep(step, text) follows the step shown (from 1) and the program text it
@@ -78,7 +78,7 @@ export function stepView(source, onStep, onRecording, cursor) {
   let current = 0;
   let recorder = null;
   let recordedText = '';
-  let chunks = [];
+  let reader = new TraceReader();
   let recordedBytes = 0;
   let stoppedEarly = '';
   // The steps that call a procedure, in order, and each one's procedure.
@@ -388,21 +388,9 @@ export function stepView(source, onStep, onRecording, cursor) {
     }
   }
 
-  // The trace writes each byte of a text as the code point of its value, so
-  // that any bytes survive; the program's own text is UTF-8.
-  const utf8 = new TextDecoder();
-  function decoded(value) {
-    if (typeof value === 'string') return utf8.decode(Uint8Array.from(value, (c) => c.charCodeAt(0)));
-    if (Array.isArray(value)) return value.map(decoded);
-    return value;
-  }
-
-  function opened(text, at) {
-    events = text.split('\n').filter((line) => line).map((line) => {
-      const event = JSON.parse(line);
-      for (const key of Object.keys(event)) event[key] = decoded(event[key]);
-      return event;
-    });
+  // Opens the events read so far, to the last whole one.
+  function opened(at) {
+    events = reader.read();
     recording = new Recording(events);
     findCalls();
     lineStarts = [0];
@@ -432,27 +420,21 @@ export function stepView(source, onStep, onRecording, cursor) {
     onRecording(false);
   }
 
-  function recordedSoFar() {
-    const decoder = new TextDecoder();
-    return chunks.map((chunk) => decoder.decode(chunk, {stream: true})).join('') + decoder.decode();
-  }
-
   // Stops a recording under way (Stop, Escape, or Step again) and opens what
   // it holds, to its last whole event, at that event. Whether one was under way.
   function stop(why = '') {
     if (!recorder) return false;
     stopRecording('');
-    const text = recordedSoFar();
     stoppedEarly = why || true;
-    open(text.slice(0, text.lastIndexOf('\n') + 1), Infinity);
+    open(Infinity);
     if (events.length === 0 && counter.textContent === '') counter.textContent = 'The recording was stopped before its first step.';
     return true;
   }
 
   // Opens a recording, or says why it could not be.
-  function open(text, at) {
+  function open(at) {
     try {
-      opened(text, at);
+      opened(at);
     } catch (error) {
       clear();
       counter.textContent = `The recording could not be opened: ${error.message}`;
@@ -464,7 +446,7 @@ export function stepView(source, onStep, onRecording, cursor) {
     recordedText = source();
     program = new TextEncoder().encode(recordedText);
     clear();
-    chunks = [];
+    reader = new TraceReader();
     recordedBytes = 0;
     stepButton.textContent = 'Stop recording';
     counter.textContent = 'Recording the run…';
@@ -472,13 +454,13 @@ export function stepView(source, onStep, onRecording, cursor) {
     onRecording(true);
     recorder = startRun(program, {
       output({bytes}) {
-        chunks.push(bytes);
         recordedBytes += bytes.length;
+        reader.add(bytes);
         if (recordedBytes > traceLimit) stop(` (at ${traceLimit >> 20} MiB of trace, all a recording holds)`);
       },
       exit() {
         stopRecording('');
-        open(recordedSoFar(), at);
+        open(at);
       },
       crash: ({reason}) => stopRecording(`The interpreter failed: ${reason}`),
     }, {traced: true});
