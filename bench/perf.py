@@ -43,21 +43,27 @@ SIZES = {"echo_list": 20_000, "echo_nested": 20_000, "sum": 40_000, "append": 10
          "loop_1e6": 20_000, "calls": 10_000, "calls_same": 10_000, "startup": 1}
 TRACED = "traced_countdown"  # loop_1e5's program, smaller, run by vellumark-trace
 TRACED_SIZE = 2_000
+# The same run with a head of 200 events and a tail of 100 (the trace's
+# test-only --keep): nearly every event is kept, then dropped, as in a long
+# run, where that path, not writing, is nearly all of the trace's cost.
+TRACED_TAIL = "traced_tail"
+TRACED_TAIL_KEEP = "--keep=200,100"
 
 
 def cases(only):
-    """name: (N, program, expected standard output or None, which binary)."""
+    """name: (N, program, expected standard output or None, which binary, its arguments)."""
     chosen = {}
     for name, (size, program, result, _, _) in run.workloads(1.0, SIZES).items():
-        chosen[name] = (size, program, BANNER + f"In:   {program}\nOut:  {result}\n".encode(), "vellumark")
+        chosen[name] = (size, program, BANNER + f"In:   {program}\nOut:  {result}\n".encode(), "vellumark", [])
     countdown = run.LOOP.format(n=TRACED_SIZE)
     # The trace's own text is checked by the trace tests; here only that the
     # run ended well.
-    chosen[TRACED] = (TRACED_SIZE, countdown, None, "trace")
+    chosen[TRACED] = (TRACED_SIZE, countdown, None, "trace", [])
+    chosen[TRACED_TAIL] = (TRACED_SIZE, countdown, None, "trace", [TRACED_TAIL_KEEP])
     return {name: case for name, case in chosen.items() if not only or name in only}
 
 
-def count(binary, program, expected, folder, name):
+def count(binary, arguments, program, expected, folder, name):
     """The instructions `binary` executes on `program`, or an error string."""
     source = os.path.join(folder, name + ".in")
     with open(source, "w") as f:
@@ -67,7 +73,7 @@ def count(binary, program, expected, folder, name):
     # must not change the count from one machine or shell to another.
     with open(source, "rb") as stdin:
         done = subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", "--dump-line=no",
-                               "--compress-strings=no", binary], stdin=stdin, capture_output=True,
+                               "--compress-strings=no", binary, *arguments], stdin=stdin, capture_output=True,
                               env={"PATH": "/usr/bin:/bin"}, timeout=600)
     if done.returncode != 0:
         return f"exit status {done.returncode}: {done.stderr.decode(errors='replace')[-400:]}"
@@ -114,8 +120,8 @@ def main():
     chosen = cases(set(args.only.split(",")) - {""})
     with tempfile.TemporaryDirectory(prefix="vellumark-perf-") as folder:
         with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-            futures = {name: pool.submit(count, binaries[which], program, expected, folder, name)
-                       for name, (_, program, expected, which) in chosen.items()}
+            futures = {name: pool.submit(count, binaries[which], arguments, program, expected, folder, name)
+                       for name, (_, program, expected, which, arguments) in chosen.items()}
             counts = {name: future.result() for name, future in futures.items()}
     errors = [f"{name}: {counted}" for name, counted in counts.items() if isinstance(counted, str)]
     if errors:
