@@ -194,19 +194,30 @@ constexpr std::string_view ellipsis = "…";
 
 void forgetShown() { kept.fill(Kept{}); }
 
+void Text::grow(std::size_t more) {
+  const std::size_t capacity = std::max(size_ + more, 2 * capacity_);
+  char* data = new char[capacity];
+  if (size_ > 0) std::memcpy(data, data_, size_);
+  delete[] data_;
+  data_ = data;
+  capacity_ = capacity;
+}
+
 std::string show(Item* value, std::size_t limit) {
   std::string text;
   appendShown(text, value, limit);
   return text;
 }
 
-void appendShown(std::string& out, Item* value, std::size_t limit) {
+template <typename Out>
+void appendShown(Out& out, Item* value, std::size_t limit) {
   bool cut = false;
   out += shownText(value, limit, &cut);
   if (cut) out += ellipsis;
 }
 
-void appendQuotedShown(std::string& out, Item* value, std::size_t limit) {
+template <typename Out>
+void appendQuotedShown(Out& out, Item* value, std::size_t limit) {
   bool cut = false;
   bool plain = false;
   const std::string_view text = shownText(value, limit, &cut, &plain);
@@ -226,7 +237,8 @@ std::string quoted(std::string_view text) {
   return json;
 }
 
-void appendQuoted(std::string& out, std::string_view text) {
+template <typename Out>
+void appendQuoted(Out& out, std::string_view text) {
   out += '"';
   appendEscaped(out, text);
   out += '"';
@@ -250,7 +262,8 @@ bool needsNoEscape(std::string_view text) {
 }
 }  // namespace
 
-void appendEscaped(std::string& out, std::string_view text) {
+template <typename Out>
+void appendEscaped(Out& out, std::string_view text) {
   // Runs of characters that stand for themselves go in whole.
   std::size_t plain = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -262,11 +275,11 @@ void appendEscaped(std::string& out, std::string_view text) {
       out += '\\';
       out += static_cast<char>(byte);
     } else if (byte == '\n') {
-      out += "\\n";
+      out += std::string_view("\\n");
     } else if (byte < 0x20 || byte == 0x7f) {
       char escape[8];
       static_cast<void>(std::snprintf(escape, sizeof escape, "\\u%04x", byte));
-      out += escape;
+      out += std::string_view(escape);
     } else {
       out += static_cast<char>(0xc0 | (byte >> 6));
       out += static_cast<char>(0x80 | (byte & 0x3f));
@@ -275,7 +288,8 @@ void appendEscaped(std::string& out, std::string_view text) {
   out.append(text.data() + plain, text.size() - plain);
 }
 
-void appendNumber(std::string& out, std::uint64_t number) {
+template <typename Out>
+void appendNumber(Out& out, std::uint64_t number) {
   char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
   out.append(digits, static_cast<std::size_t>(end - digits));
@@ -288,7 +302,8 @@ std::string placeText(const Place& place) {
   return text;
 }
 
-void appendPlaceNumbers(std::string& out, const Place& place, char within, char between) {
+template <typename Out>
+void appendPlaceNumbers(Out& out, const Place& place, char within, char between) {
   appendNumber(out, place.line);
   out += within;
   appendNumber(out, place.column);
@@ -298,6 +313,26 @@ void appendPlaceNumbers(std::string& out, const Place& place, char within, char 
   appendNumber(out, place.endColumn);
 }
 
-void appendPlace(std::string& out, const Place& place) { appendPlaceNumbers(out, place, ':', '-'); }
+template <typename Out>
+void appendPlace(Out& out, const Place& place) {
+  appendPlaceNumbers(out, place, ':', '-');
+}
+
+// The writer's lines are made in a Text; the explainer's sentences and the
+// snapshot's members in strings.
+template void appendShown<std::string>(std::string&, Item*, std::size_t);
+template void appendQuotedShown<std::string>(std::string&, Item*, std::size_t);
+template void appendQuoted<std::string>(std::string&, std::string_view);
+template void appendEscaped<std::string>(std::string&, std::string_view);
+template void appendNumber<std::string>(std::string&, std::uint64_t);
+template void appendPlace<std::string>(std::string&, const Place&);
+template void appendPlaceNumbers<std::string>(std::string&, const Place&, char, char);
+template void appendShown<Text>(Text&, Item*, std::size_t);
+template void appendQuotedShown<Text>(Text&, Item*, std::size_t);
+template void appendQuoted<Text>(Text&, std::string_view);
+template void appendEscaped<Text>(Text&, std::string_view);
+template void appendNumber<Text>(Text&, std::uint64_t);
+template void appendPlace<Text>(Text&, const Place&);
+template void appendPlaceNumbers<Text>(Text&, const Place&, char, char);
 
 }  // namespace trace

@@ -18,13 +18,14 @@ using namespace std::string_view_literals;
 namespace {
 
 // What follows a form in the readable trace: its place, if it has one.
-void appendPlaceSuffix(std::string& out, const Place& place) {
+void appendPlaceSuffix(Text& out, const Place& place) {
   if (!place.known()) return;
   out += "  @"sv;
   appendPlace(out, place);
 }
 
-void appendPlaceJson(std::string& out, const Place& place) {
+template <typename Out>
+void appendPlaceJson(Out& out, const Place& place) {
   if (!place.known()) {
     out += "null"sv;
     return;
@@ -84,12 +85,12 @@ std::size_t Writer::lengthOf(Item* list) {
 }
 
 std::string Writer::waitingForm(const Event& e) {
-  std::string text;
+  Text text;
   appendWaitingForm(text, e);
-  return text;
+  return std::string(text.view());
 }
 
-void Writer::appendWaitingForm(std::string& text, const Event& e) {
+void Writer::appendWaitingForm(Text& text, const Event& e) {
   // The first few expressions of `list`, and how many more follow.
   auto rest = [&](Item* list) {
     std::size_t shown = 0;
@@ -222,7 +223,17 @@ void Writer::event(const Event& e, const Places& places) {
   // The text of an output record is kept by the recorder, which writes it
   // with output().
   if (e.kind == Kind::output) return;
-  begin(nameOf(e.kind), e.depth);
+  // The start of a line depends on the kind and, in the readable trace, on
+  // the depth up to 30 only: each is made once and then copied.
+  const std::uint32_t level = json ? 0 : std::min<std::uint32_t>(e.depth, 30);
+  std::string& start = starts_.at(static_cast<std::size_t>(e.kind)).at(level);
+  if (start.empty()) {
+    const std::size_t from = out_.size();
+    begin(nameOf(e.kind), e.depth);
+    start.assign(out_.view().substr(from));
+  } else {
+    out_ += start;
+  }
   if (json) {
     members(e, places);
   } else {
@@ -234,13 +245,13 @@ void Writer::event(const Event& e, const Places& places) {
 std::string Writer::membersOf(const Event& e, const Places& places) {
   const std::size_t from = out_.size();
   members(e, places);
-  std::string text = out_.substr(from);
-  out_.resize(from);
+  std::string text(out_.view().substr(from));
+  out_.truncate(from);
   return text;
 }
 
 void Writer::members(const Event& e, const Places& places) {
-  std::string& out = out_;
+  Text& out = out_;
   switch (e.kind) {
     case Kind::eval:
       out += "\"form\":"sv;
@@ -256,7 +267,7 @@ void Writer::members(const Event& e, const Places& places) {
       out += "\",\"form\":"sv;
       scratch_.clear();
       appendWaitingForm(scratch_, e);
-      appendQuoted(out, scratch_);
+      appendQuoted(out, scratch_.view());
       out += ",\"depth\":"sv;
       appendNumber(out, e.depth);
       return;
@@ -335,7 +346,7 @@ void Writer::members(const Event& e, const Places& places) {
 }
 
 void Writer::readable(const Event& e, const Places& places) {
-  std::string& out = out_;
+  Text& out = out_;
   switch (e.kind) {
     case Kind::eval:
       appendShown(out, e.a);

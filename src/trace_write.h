@@ -3,6 +3,7 @@
 // nothing about which events are written.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "explain.h"
 #include "trace_records.h"
+#include "trace_text.h"
 
 class Item;
 
@@ -63,7 +65,7 @@ class Writer {
   void readable(const Event& e, const Places& places);
   // The form a frame waits in, with a box for the value it waits for.
   std::string waitingForm(const Event& e);
-  void appendWaitingForm(std::string& text, const Event& e);
+  void appendWaitingForm(Text& text, const Event& e);
   // The number of elements of `list`.
   std::size_t lengthOf(Item* list);
   // A line is begun with the event's name, filled in at the end of out_,
@@ -72,8 +74,10 @@ class Writer {
   void endLine();
   void line(std::string_view event, std::uint32_t depth, const std::string& members, const std::string& readable);
 
-  std::string out_;             // the trace's own text, written in blocks
-  std::string scratch_;         // a text made before it is escaped, kept for its room
+  Text out_;      // the trace's own text, written in blocks
+  Text scratch_;  // a text made before it is escaped, kept for its room
+  // The start of an event's line by kind and depth (event()).
+  std::array<std::array<std::string, 31>, static_cast<std::size_t>(Kind::output) + 1> starts_;
   std::size_t wholeLines_ = 0;  // how much of out_ ends with a whole line
   bool failed_ = false;
   std::unordered_map<const Item*, std::size_t> lengths_;  // of the rests of lists, by their first cell
