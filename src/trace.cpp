@@ -116,6 +116,7 @@ void writeOldestOutput() {
   s.writer.output(s.tailText.front().text);
   s.tailTextBytes -= s.tailText.front().text.size();
   s.tailText.pop_front();
+  if (s.tailText.empty() && s.phase == State::Phase::fullWithOutput) s.phase = State::Phase::full;
 }
 
 // Takes the oldest record out of the tail: an event is left out, output is
@@ -144,6 +145,7 @@ void takeOutput(std::string_view text) {
     }
     s.tailText.push_back(State::Output{std::string(text), s.events});
     s.tailTextBytes += text.size();
+    if (s.phase == State::Phase::full) s.phase = State::Phase::fullWithOutput;
   }
   stopIfUnwritable();
 }
@@ -329,14 +331,10 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
   f.builtinOperands.clear();
   for (Item* const* operand = operands; operand != operandsEnd; ++operand) f.builtinOperands.push_back(*operand);
   f.inBuiltin = builtin;
+  // Only what an apply has (trace_records.h): its result comes in applied().
   Event& e = s.pendingApply;
-  e.kind = Kind::apply;
-  e.why = Awaiting::result;
   e.depth = s.depth;
   e.a = head;
-  e.b = e.c = nullptr;
-  e.where = nullptr;
-  e.number = 0;
   e.flag = builtin ? 1 : 0;
   e.valueCount = static_cast<std::uint32_t>(operandsEnd - operands);
   for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = operands[i];
@@ -346,13 +344,18 @@ void applied(Item* result) {
   if (state == nullptr) return;
   State& s = *state;
   s.facts.inBuiltin = false;
-  Event& e = s.pendingApply;
-  e.b = result;
-  if (e.flag == 0) {
+  const Event& pending = s.pendingApply;
+  if (pending.flag == 0) {
     s.facts.unknownLists[s.facts.unknownCalls++ % Facts::listsKept] = {result, s.facts.builtinForm};
-    s.explainer.unknownName(e.a, s.facts.builtinForm, result, s.facts);
+    s.explainer.unknownName(pending.a, s.facts.builtinForm, result, s.facts);
   }
-  record(e);
+  Event& e = slot(Kind::apply, pending.depth);
+  e.a = pending.a;
+  e.b = result;
+  e.flag = pending.flag;
+  e.valueCount = pending.valueCount;
+  e.values = pending.values;
+  commit();
 }
 
 void calling(Item* procedure, Item* arguments) {

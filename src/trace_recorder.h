@@ -92,8 +92,9 @@ struct State {
   std::size_t events = 0;
   // Where the next event goes, told by one byte since every event asks: the
   // head, written as it comes; the tail still filling; or the tail full, so
-  // that each event kept drops the oldest.
-  enum class Phase : std::uint8_t { head, filling, full };
+  // that each event kept drops the oldest, and, when the tail holds output
+  // too, writes the output before it.
+  enum class Phase : std::uint8_t { head, filling, full, fullWithOutput };
   Phase phase = Phase::head;
   // The newest records once past the head. Events and output are kept apart,
   // so that keeping an event, millions of times in a long run, is a few
@@ -208,16 +209,18 @@ void writeOldestOutput();
   s.capture.take();
   Event* e = s.tailNext;
   if (s.phase == State::Phase::full) [[likely]] {
-    // The oldest event goes, and the output before it is written first:
-    // tailTextBytes is 0 when the tail holds no output.
-    if (s.tailTextBytes != 0 && outputIsOldest()) {
+    // The oldest event goes.
+    shadow(*e);
+  } else if (s.phase == State::Phase::fullWithOutput) {
+    // The same, and the output before it is written first.
+    if (outputIsOldest()) {
       do writeOldestOutput();
       while (outputIsOldest());
       stopIfUnwritable();
     }
     shadow(*e);
   } else if (s.phase == State::Phase::filling) {
-    if (++s.tailKept == tailEvents) s.phase = State::Phase::full;
+    if (++s.tailKept == tailEvents) s.phase = s.tailText.empty() ? State::Phase::full : State::Phase::fullWithOutput;
   } else {
     e = &s.head;
   }
@@ -239,12 +242,6 @@ void writeOldestOutput();
   shadow(s.head);
   s.writer.event(s.head, s.places);
   stopIfUnwritable();
-}
-
-inline void record(const Event& e) {
-  Event& kept = slot(e.kind, e.depth);
-  kept = e;
-  commit();
 }
 
 }  // namespace trace::recorder
