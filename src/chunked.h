@@ -60,7 +60,9 @@ class ChunkedStack {
       // The first chunk, all that most runs need, comes from the heap; deep
       // runs take the rest from the arena's large blocks, which fill with far
       // fewer page faults.
+      // A stack of pointers takes chunks of pointers.
       chunks_.push_back(chunks_.empty() ? (first_ = std::unique_ptr<T[]>(new T[chunkSize])).get()
+                                        // NOLINTNEXTLINE(bugprone-sizeof-expression)
                                         : static_cast<T*>(arena::allocate(chunkSize * sizeof(T))));
     }
     begin_ = top_ = chunks_[current_];

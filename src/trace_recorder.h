@@ -214,8 +214,7 @@ void writeOldestOutput();
   } else if (s.phase == State::Phase::fullWithOutput) {
     // The same, and the output before it is written first.
     if (outputIsOldest()) {
-      do writeOldestOutput();
-      while (outputIsOldest());
+      while (outputIsOldest()) writeOldestOutput();
       stopIfUnwritable();
     }
     shadow(*e);
