@@ -23,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <iostream>
+#include <memory>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -60,11 +61,14 @@ void stopIfUnwritable() {
 }
 
 void beginTail() {
-  static_assert(std::is_trivially_copyable_v<Event> && alignof(Event) <= arena::alignment);
+  static_assert(std::is_trivially_copyable_v<Event>);
   State& s = *state;
   // Events hold only pointers and numbers, and a slot is read only once an
-  // event is kept in it.
-  s.tail = static_cast<Event*>(arena::allocate(tailEvents * sizeof(Event)));
+  // event is kept in it. The arena aligns for a pointer, which is less than
+  // an event's 64-bit numbers need where pointers are 32 bits (WebAssembly).
+  std::size_t room = tailEvents * sizeof(Event) + alignof(Event);
+  void* ring = arena::allocate(room);
+  s.tail = static_cast<Event*>(std::align(alignof(Event), tailEvents * sizeof(Event), ring, room));
   s.tailNext = s.tail;
   s.tailEnd = s.tail + tailEvents;
   s.phase = State::Phase::filling;
