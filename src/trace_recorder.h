@@ -46,7 +46,7 @@ class Capture final : public std::streambuf {
  public:
   Capture() { setp(block_.data(), block_.data() + block_.size()); }
   // Hands what was written since the last time to takeOutput.
-  [[gnu::always_inline]] void take() {
+  VELLUMARK_HOT void take() {
     if (pptr() != pbase()) takeWritten();  // seldom: most events write nothing
   }
   // Set once memory has run out: what the program writes is let go.
@@ -163,7 +163,7 @@ void popWaiting(std::uint32_t depth);
 void shadowWait(const Event& e);
 void shadowBind(const Event& e);
 // Whether the oldest record of the tail is output rather than an event.
-[[gnu::always_inline]] inline bool outputIsOldest() {
+VELLUMARK_HOT inline bool outputIsOldest() {
   const State& s = *state;
   return !s.tailText.empty() && (s.tailKept == 0 || s.tailText.front().before <= s.events - s.tailKept);
 }
@@ -173,7 +173,7 @@ void writeOldestOutput();
 // Follows an event that is written in the head or left out of the tail. It
 // runs for every event of a long run, so what most events do (nothing, or
 // pass the waiting forms by) is told here, and the rest is done out of line.
-[[gnu::always_inline]] inline void shadow(const Event& e) {
+VELLUMARK_HOT inline void shadow(const Event& e) {
   State& s = *state;
   switch (e.kind) {
     case Kind::eval:
@@ -204,7 +204,7 @@ void writeOldestOutput();
 // oldest event. The hooks fill it in where it lies, since a run past the head
 // keeps millions of events only to drop them; each fills in the members its
 // kind has (trace_records.h), and no other member of the slot is read.
-[[gnu::always_inline]] inline Event& slot(Kind kind, std::size_t depth) {
+VELLUMARK_HOT inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   s.capture.take();
   Event* e = s.tailNext;
@@ -230,7 +230,7 @@ void writeOldestOutput();
 
 // Takes the event slot() gave out, filled in: written now while within the
 // head, else kept in the tail.
-[[gnu::always_inline]] inline void commit() {
+VELLUMARK_HOT inline void commit() {
   State& s = *state;
   ++s.events;
   if (s.phase != State::Phase::head) [[likely]] {

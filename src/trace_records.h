@@ -19,6 +19,16 @@
 class Item;
 enum class Awaiting : std::uint8_t;
 
+// The recorder's few functions that run for every event are forced inline
+// where the compiler optimizes. An unoptimized build (coverage, a debugger)
+// keeps one copy of each, so that each branch is counted once, not once in
+// every hook it would be inlined into.
+#ifdef __OPTIMIZE__
+#define VELLUMARK_HOT [[gnu::always_inline]]
+#else
+#define VELLUMARK_HOT
+#endif
+
 namespace trace {
 
 // A stretch of the program text: first and last character, line and column,

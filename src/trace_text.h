@@ -39,7 +39,7 @@ class Text {
     if (capacity > capacity_) grow(capacity - size_);
   }
 
-  [[gnu::always_inline]] void append(const char* text, std::size_t length) {
+  VELLUMARK_HOT void append(const char* text, std::size_t length) {
     if (capacity_ - size_ < length) grow(length);
     std::memcpy(data_ + size_, text, length);
     size_ += length;
@@ -49,7 +49,7 @@ class Text {
     std::memset(data_ + size_, c, count);
     size_ += count;
   }
-  [[gnu::always_inline]] Text& operator+=(std::string_view text) {
+  VELLUMARK_HOT Text& operator+=(std::string_view text) {
     append(text.data(), text.size());
     return *this;
   }
