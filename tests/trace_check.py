@@ -76,9 +76,9 @@ def inputs(paths):
                 yield path, f.read()
 
 
-def problems_of(plain, traced, stdin):
+def problems_of(plain, traced, stdin, *options):
     expected = subprocess.run([plain], input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS)
-    got = subprocess.run([traced, "--json"], input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS)
+    got = subprocess.run([traced, "--json", *options], input=stdin, capture_output=True, timeout=TIMEOUT_SECONDS)
     problems = []
     events = []
     for number, line in enumerate(got.stdout.split(b"\n")[:-1], 1):
@@ -169,6 +169,22 @@ def bounded_problems(plain, traced, steps):
     gap = [line for line in readable if line.startswith(b"skipped")]
     if gap != ([f"skipped {left_out} events left out".encode()] if left_out > 0 else []):
         problems.append(f"readable trace has {gap!r} for {left_out} events left out")
+    return problems
+
+
+# Three prints of a list of 420 kB: each is taken from the program's output a
+# block at a time, several pieces between two events, and the three are more
+# than the tail keeps of output (1 MiB).
+FLOOD = ("(begin (define l (quote (" + " ".join(map(str, range(70_000))) + "))) (print l) (print l) (print l))\n")
+
+
+def flood_problems(plain, traced):
+    """Output that pushes events out of a small tail: more pieces than the
+    tail keeps events (--keep=3,1), and more bytes than it keeps of output
+    (--keep=3,50). Every byte must still come out, in order."""
+    problems = []
+    for keep in ("--keep=3,1", "--keep=3,50"):
+        problems += [f"{keep}: {problem}" for problem in problems_of(plain, traced, FLOOD.encode(), keep)]
     return problems
 
 
@@ -332,7 +348,8 @@ def main():
     if mode == "bounded":
         plain, traced, *steps = rest
         return harness.main(lambda: [harness.report(f"a countdown of {n} steps", bounded_problems(plain, traced, int(n)))
-                                     for n in steps])
+                                     for n in steps] +
+                            [harness.report("output that pushes events out of the tail", flood_problems(plain, traced))])
     if mode == "streams":
         return harness.main(lambda: [harness.report("the trace's own output at its edges", streams_problems(rest[0]))])
     if mode == "output":
