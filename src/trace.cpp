@@ -24,6 +24,7 @@
 #include <deque>
 #include <iostream>
 #include <memory>
+#include <span>
 #include <streambuf>
 #include <string>
 #include <string_view>
@@ -69,9 +70,64 @@ void beginTail() {
   std::size_t room = tailEvents * sizeof(Event) + alignof(Event);
   void* ring = arena::allocate(room);
   s.tail = static_cast<Event*>(std::align(alignof(Event), tailEvents * sizeof(Event), ring, room));
-  s.tailNext = s.tail;
   s.tailEnd = s.tail + tailEvents;
-  s.phase = State::Phase::filling;
+  // Every slot is empty until the ring has gone round once.
+  for (Event* e = s.tail; e != s.tailEnd; ++e) e->kind = Kind::output;
+  s.emptySlots = tailEvents;
+  s.lapStart = headEvents;
+  s.next = s.tail;
+  aim();
+}
+
+// Sets where the fast path of slot() stops next: at once while slots are
+// empty, else at the first of the ring's end and the slot of the event that
+// the oldest output in the tail comes before, once that event is the oldest.
+void aim() {
+  State& s = *state;
+  if (s.emptySlots > 0) {
+    s.stop = s.next;
+    return;
+  }
+  s.stop = s.tailEnd;
+  if (!s.tailText.empty()) {
+    // Output becomes the oldest record when the event it came before is.
+    const std::size_t due = s.tailText.front().before + tailEvents;
+    if (due < s.lapStart + tailEvents) s.stop = s.tail + (std::max(due, s.events()) - s.lapStart);
+  }
+}
+
+Event* turn() {
+  State& s = *state;
+  s.capture.take();
+  if (!s.inTail()) {
+    if (s.headTaken < headEvents) {
+      ++s.headTaken;
+      s.stop = &s.head + 1;
+      return &s.head;
+    }
+    // The head is full: its last event goes to the shadow, and this one to
+    // the tail.
+    shadow(s.head);
+    beginTail();
+  }
+  if (s.next == s.tailEnd) {
+    s.next = s.tail;
+    s.lapStart += tailEvents;
+  }
+  Event* e = s.next;
+  if (s.emptySlots > 0) {
+    // An empty slot takes the event: nothing goes.
+    --s.emptySlots;
+  } else if (outputIsOldest()) {
+    // The oldest event goes, and the output before it is written first.
+    while (outputIsOldest()) writeOldestOutput();
+    stopIfUnwritable();
+  }
+  // The slot's next event is aimed at with this one taken.
+  s.next = e + 1;
+  aim();
+  s.next = e;
+  return e;
 }
 
 // The forms waiting have ever deeper depths from the oldest to the newest, so
@@ -112,7 +168,10 @@ std::vector<const Event*> newestOf(const std::vector<Event>& ring, std::size_t c
 }
 
 // The number of the oldest event in the tail.
-std::size_t oldestKept() { return state->events - state->tailKept; }
+std::size_t oldestKept() { return state->events() - state->tailKept(); }
+
+// The slot of event `number`, which must be in the ring.
+Event& slotOf(std::size_t number) { return state->tail[(number - headEvents) % tailEvents]; }
 
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput() {
@@ -120,7 +179,6 @@ void writeOldestOutput() {
   s.writer.output(s.tailText.front().text);
   s.tailTextBytes -= s.tailText.front().text.size();
   s.tailText.pop_front();
-  if (s.tailText.empty() && s.phase == State::Phase::fullWithOutput) s.phase = State::Phase::full;
 }
 
 // Takes the oldest record out of the tail: an event is left out, output is
@@ -131,25 +189,24 @@ void dropOldest() {
     writeOldestOutput();
     return;
   }
-  std::size_t oldest = static_cast<std::size_t>(s.tailNext - s.tail) + tailEvents - s.tailKept;
-  if (oldest >= tailEvents) oldest -= tailEvents;
-  shadow(s.tail[oldest]);
-  --s.tailKept;
-  s.phase = State::Phase::filling;
+  Event& oldest = slotOf(oldestKept());
+  shadow(oldest);
+  oldest.kind = Kind::output;
+  ++s.emptySlots;
 }
 
 void takeOutput(std::string_view text) {
   State& s = *state;
-  if (s.events < headEvents || s.finished) {
+  if (s.events() < headEvents || s.finished) {
     s.writer.output(text);
   } else {
-    while ((s.tailKept > 0 || !s.tailText.empty()) &&
+    while ((s.tailKept() > 0 || !s.tailText.empty()) &&
            (s.tailTextBytes + text.size() > tailOutputBytes || s.tailText.size() == tailEvents)) {
       dropOldest();
     }
-    s.tailText.push_back(State::Output{std::string(text), s.events});
+    s.tailText.push_back(State::Output{std::string(text), s.events()});
     s.tailTextBytes += text.size();
-    if (s.phase == State::Phase::full) s.phase = State::Phase::fullWithOutput;
+    if (s.inTail()) aim();
   }
   stopIfUnwritable();
 }
@@ -189,6 +246,8 @@ void start(int argc, char** argv) {
     }
   }
   state = new State();
+  state->head.kind = Kind::output;  // nothing for the shadow before the first event
+  state->next = state->stop = &state->head;
   forgetShown();
   // From here on a failure's line goes to the capture, and the trace writes it.
   state->programOutput = std::cout.rdbuf(&state->capture);
@@ -205,8 +264,9 @@ void evaluating(Item* form, std::size_t depth) {
   if (state == nullptr) return;
   state->facts.current = form;
   state->depth = static_cast<std::uint32_t>(depth);
-  slot(Kind::eval, depth).a = form;
-  commit();
+  Event& e = slot(Kind::eval, depth);
+  e.a = form;
+  commit(e);
 }
 
 void gathering(bool /*forDefine*/) {
@@ -229,7 +289,7 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
     e.valueCount = static_cast<std::uint32_t>(valuesEnd - values);
     for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = values[i];
   }
-  commit();
+  commit(e);
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
@@ -243,7 +303,7 @@ void resumed(Awaiting why, std::size_t depth, Item* value) {
   Event& e = slot(Kind::value, depth);
   e.a = value;
   e.why = why;
-  commit();
+  commit(e);
 }
 
 void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
@@ -281,15 +341,16 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
   if (!hasValue) s.facts.boundWithoutValue = name;
   e.where = argumentCell;
   e.number = s.origins.size() - 1;
-  commit();
+  commit(e);
 }
 
 void unbound(std::uint32_t count) {
   if (state == nullptr) return;
   State& s = *state;
   for (std::uint32_t i = 0; i < count && !s.origins.empty(); ++i) s.origins.pop();
-  slot(Kind::unbind, s.depth).number = count;
-  commit();
+  Event& e = slot(Kind::unbind, s.depth);
+  e.number = count;
+  commit(e);
 }
 
 void lookedUp(const Symbol& name, Item* value) {
@@ -310,7 +371,7 @@ void lookedUp(const Symbol& name, Item* value) {
   e.a = symbol;
   e.b = value;
   e.number = value == nullptr ? 0 : position;
-  commit();
+  commit(e);
 }
 
 void condTested(Item* clause, Item* test, bool taken) {
@@ -319,7 +380,7 @@ void condTested(Item* clause, Item* test, bool taken) {
   e.a = clause;
   e.b = test;
   e.flag = taken ? 1 : 0;
-  commit();
+  commit(e);
   if (test == nullptr) state->explainer.lastClauseUntested(clause);
 }
 
@@ -330,10 +391,7 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
   f.builtinForm = s.gatherings.empty() ? f.current : s.gatherings.top();
   if (!s.gatherings.empty()) s.gatherings.pop();
   f.builtinHead = head;
-  // Member by member, where it stays: a call is too short for a copy of a
-  // whole record, or of a few operands through memmove, to pay.
-  f.builtinOperands.clear();
-  for (Item* const* operand = operands; operand != operandsEnd; ++operand) f.builtinOperands.push_back(*operand);
+  f.builtinOperands = std::span<Item* const>(operands, operandsEnd);
   f.inBuiltin = builtin;
   // Only what an apply has (trace_records.h): its result comes in applied().
   Event& e = s.pendingApply;
@@ -347,6 +405,8 @@ void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool 
 void applied(Item* result) {
   if (state == nullptr) return;
   State& s = *state;
+  // What a built-in wrote comes before its apply.
+  s.capture.take();
   s.facts.inBuiltin = false;
   const Event& pending = s.pendingApply;
   if (pending.flag == 0) {
@@ -359,7 +419,7 @@ void applied(Item* result) {
   e.flag = pending.flag;
   e.valueCount = pending.valueCount;
   e.values = pending.values;
-  commit();
+  commit(e);
 }
 
 void calling(Item* procedure, Item* arguments) {
@@ -404,7 +464,7 @@ void finishing(int status) {
   }
   if (s.finished || s.writer.failed()) return;
   s.finished = true;
-  if (s.events > headEvents) {
+  if (s.inTail()) {
     if (s.skipped() > 0) {
       s.writer.skipped(s.skipped());
       // What the left-out events did to the stacks, as they stand where the
@@ -413,11 +473,10 @@ void finishing(int status) {
                         newestOf(s.shadowWaiting, s.waitingDepths.size(), Kind::wait), s.waitingDepths.size(),
                         s.places);
     }
-    std::size_t slot = static_cast<std::size_t>(s.tailNext - s.tail) + tailEvents - s.tailKept;
-    for (std::size_t number = oldestKept(); number < s.events; ++number) {
+    const std::size_t events = s.events();
+    for (std::size_t number = oldestKept(); number < events; ++number) {
       while (!s.tailText.empty() && s.tailText.front().before <= number) writeOldestOutput();
-      if (slot >= tailEvents) slot -= tailEvents;
-      s.writer.event(s.tail[slot++], s.places);
+      s.writer.event(slotOf(number), s.places);
     }
     while (!s.tailText.empty()) writeOldestOutput();
   }

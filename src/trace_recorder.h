@@ -89,34 +89,47 @@ struct State {
   Facts facts;
   Capture capture;
 
-  std::size_t events = 0;
-  // Where the next event goes, told by one byte since every event asks: the
-  // head, written as it comes; the tail still filling; or the tail full, so
-  // that each event kept drops the oldest, and, when the tail holds output
-  // too, writes the output before it.
-  enum class Phase : std::uint8_t { head, filling, full, fullWithOutput };
-  Phase phase = Phase::head;
+  // Where the next event goes. Every event asks, so one compare tells the
+  // common case: the next slot of the ring, past `stop`'s reach. Everything
+  // else waits at `stop` and is done by turn() (trace.cpp): an event of the
+  // head, written as it comes (`next` and `stop` both at `head`); the ring's
+  // end; a slot left empty; output in the tail that has become its oldest
+  // record and must be written before the event that follows it goes.
+  Event* next = nullptr;
+  Event* stop = nullptr;
+  Event head{};  // the event being written, while within the head
+  std::size_t headTaken = 0;  // events given a slot while within the head
   // The newest records once past the head. Events and output are kept apart,
   // so that keeping an event, millions of times in a long run, is a few
-  // stores into a ring: the ring holds the newest `tailKept` events, filled
-  // in order from `tailNext` and round; each piece of output knows the number
-  // of the event it came before. Those left out are counted by what is kept:
-  // every event past the head is kept or left out.
-  // The ring, of tailEvents slots, taken from the arena once the head is
+  // stores into a ring: the ring holds the newest events, event number
+  // headEvents + k in slot k modulo tailEvents; each piece of output knows
+  // the number of the event it came before. Every event past the head is
+  // kept or left out. A slot whose event was left out early, to make room
+  // for output, is empty until the next event fills it: it holds an event of
+  // kind `output`, which the shadow passes by, as the slots do before the
+  // ring has gone round once. The empty slots are always the oldest.
+  // The ring, of tailEvents slots, is taken from the arena once the head is
   // full (beginTail()): a short run never needs it, and a long one has it in
   // a few large pages rather than hundreds of small ones.
   Event* tail = nullptr;
-  std::size_t tailKept = 0;
-  Event* tailNext = nullptr;  // the slot of the next event
   Event* tailEnd = nullptr;   // past the ring's last slot
-  std::size_t skipped() const { return events > headEvents ? events - headEvents - tailKept : 0; }
+  std::size_t lapStart = 0;   // the number of the event in the ring's first slot, this time round
+  std::size_t emptySlots = 0;
+  bool inTail() const { return tail != nullptr; }
+  std::size_t events() const {
+    return inTail() ? lapStart + static_cast<std::size_t>(next - tail) : headTaken;
+  }
+  std::size_t tailKept() const { return inTail() ? tailEvents - emptySlots : 0; }
+  std::size_t skipped() const {
+    const std::size_t made = events();
+    return made > headEvents ? made - headEvents - tailKept() : 0;
+  }
   struct Output {
     std::string text;
     std::size_t before;  // the number of the event that follows it
   };
   std::deque<Output> tailText;
   std::size_t tailTextBytes = 0;
-  Event head{};           // the event being written, while within the head
   bool starved = false;   // memory ran out
   bool finished = false;  // finishing has begun
 
@@ -158,17 +171,22 @@ inline State* state = nullptr;
 void stopIfUnwritable();
 // The head is full: from the next event on, events are kept in the tail.
 void beginTail();
+// Sets where slot()'s fast path stops next (see State::stop).
+void aim();
 // Takes the waiting forms deeper than `depth` off the shadow.
 void popWaiting(std::uint32_t depth);
 void shadowWait(const Event& e);
 void shadowBind(const Event& e);
 // Whether the oldest record of the tail is output rather than an event.
-VELLUMARK_HOT inline bool outputIsOldest() {
+inline bool outputIsOldest() {
   const State& s = *state;
-  return !s.tailText.empty() && (s.tailKept == 0 || s.tailText.front().before <= s.events - s.tailKept);
+  return !s.tailText.empty() && (s.tailKept() == 0 || s.tailText.front().before <= s.events() - s.tailKept());
 }
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput();
+// What slot() does when the next slot is `stop`: gives the slot the event
+// goes to after all that is due before it (see State::stop).
+Event* turn();
 
 // Follows an event that is written in the head or left out of the tail. It
 // runs for every event of a long run, so what most events do (nothing, or
@@ -199,30 +217,21 @@ VELLUMARK_HOT inline void shadow(const Event& e) {
   }
 }
 
-// Where the next event goes, after the output written before it: a record
-// of the head, written by commit(), or the tail's next slot, in place of the
-// oldest event. The hooks fill it in where it lies, since a run past the head
-// keeps millions of events only to drop them; each fills in the members its
-// kind has (trace_records.h), and no other member of the slot is read.
+// Where the next event goes: a record of the head, written by commit(), or
+// the tail's next slot, in place of the oldest event, which the shadow
+// follows as it goes. The hooks fill it in where it lies, since a run past
+// the head keeps millions of events only to drop them; each fills in the
+// members its kind has (trace_records.h), and no other member of the slot is
+// read. Output between two events can only come from a built-in, so the
+// hook after one (applied()) takes it before it asks for a slot.
 VELLUMARK_HOT inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
-  s.capture.take();
-  Event* e = s.tailNext;
-  if (s.phase == State::Phase::full) [[likely]] {
-    // The oldest event goes.
-    shadow(*e);
-  } else if (s.phase == State::Phase::fullWithOutput) {
-    // The same, and the output before it is written first.
-    if (outputIsOldest()) {
-      while (outputIsOldest()) writeOldestOutput();
-      stopIfUnwritable();
-    }
-    shadow(*e);
-  } else if (s.phase == State::Phase::filling) {
-    if (++s.tailKept == tailEvents) s.phase = s.tailText.empty() ? State::Phase::full : State::Phase::fullWithOutput;
-  } else {
-    e = &s.head;
-  }
+  Event* e = s.next;
+  if (e == s.stop) [[unlikely]] e = turn();
+  s.next = e + 1;
+  // The event the slot held goes: left out of the tail, or, within the head,
+  // the one before, written already.
+  shadow(*e);
   e->kind = kind;
   e->depth = static_cast<std::uint32_t>(depth);
   return *e;
@@ -230,15 +239,9 @@ VELLUMARK_HOT inline Event& slot(Kind kind, std::size_t depth) {
 
 // Takes the event slot() gave out, filled in: written now while within the
 // head, else kept in the tail.
-VELLUMARK_HOT inline void commit() {
+VELLUMARK_HOT inline void commit(const Event& e) {
   State& s = *state;
-  ++s.events;
-  if (s.phase != State::Phase::head) [[likely]] {
-    if (++s.tailNext == s.tailEnd) s.tailNext = s.tail;
-    return;
-  }
-  if (s.events == headEvents) beginTail();
-  shadow(s.head);
+  if (&e != &s.head) [[likely]] return;
   s.writer.event(s.head, s.places);
   stopIfUnwritable();
 }

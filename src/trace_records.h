@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -142,7 +143,9 @@ struct Facts {
   bool inBuiltin = false;  // a built-in is being applied to these:
   Item* builtinForm = nullptr;
   Item* builtinHead = nullptr;
-  std::vector<Item*> builtinOperands;
+  // Where the evaluator holds the operands: read only while the built-in
+  // runs, when they are still there.
+  std::span<Item* const> builtinOperands;
   static constexpr std::size_t foundKept = 16;
   std::array<Found, foundKept> recentlyFound{};  // a ring of the newest lookups
   std::size_t lookups = 0;
