@@ -70,6 +70,18 @@ void* newBlock(std::size_t size, bool hugePages) {
 }
 
 void* growBlock(void* block, std::size_t oldBytes, std::size_t usedBytes, std::size_t bytes) {
+#if VELLUMARK_HAVE_MADV_HUGEPAGE
+  // A block that outgrows small pages moves to huge ones, as the arena's
+  // blocks do: a small page fault costs about as much as clearing a huge
+  // page, and copying what the small pages hold costs less than either.
+  if (block != nullptr && oldBytes < hugePageSize && bytes >= hugePageSize) {
+    void* grown = newBlock(bytes, true);
+    if (grown == nullptr) return nullptr;
+    std::memcpy(grown, block, usedBytes);
+    munmap(block, oldBytes);
+    return grown;
+  }
+#endif
 #if VELLUMARK_HAVE_MREMAP
   // Moving a mapping costs neither a copy nor touching the old pages again.
   if (block != nullptr) {
