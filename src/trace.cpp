@@ -67,10 +67,11 @@ void beginTail() {
   // Events hold only pointers and numbers, and a slot is read only once an
   // event is kept in it. The arena aligns for a pointer, which is less than
   // an event's 64-bit numbers need where pointers are 32 bits (WebAssembly).
-  std::size_t room = tailEvents * sizeof(Event) + alignof(Event);
+  const std::size_t bytes = State::ringSlots() * sizeof(Event);
+  std::size_t room = bytes + alignof(Event);
   void* ring = arena::allocate(room);
-  s.tail = static_cast<Event*>(std::align(alignof(Event), tailEvents * sizeof(Event), ring, room));
-  s.tailEnd = s.tail + tailEvents;
+  s.tail = static_cast<Event*>(std::align(alignof(Event), bytes, ring, room));
+  s.tailEnd = s.tail + State::ringSlots();
   // Every slot is empty until the ring has gone round once.
   for (Event* e = s.tail; e != s.tailEnd; ++e) e->kind = Kind::output;
   s.emptySlots = tailEvents;
@@ -79,55 +80,62 @@ void beginTail() {
   aim();
 }
 
-// Sets where the fast path of slot() stops next: at once while slots are
-// empty, else at the first of the ring's end and the slot of the event that
-// the oldest output in the tail comes before, once that event is the oldest.
+// Sets the slot whose event turn() takes care of next: at once while slots
+// are empty; else the first of the ring's last slot and the slot of the
+// event that leaves the event the oldest output in the tail came before.
 void aim() {
   State& s = *state;
   if (s.emptySlots > 0) {
     s.stop = s.next;
     return;
   }
-  s.stop = s.tailEnd;
+  s.stop = s.tailEnd - 1;
   if (!s.tailText.empty()) {
-    // Output becomes the oldest record when the event it came before is.
     const std::size_t due = s.tailText.front().before + tailEvents;
-    if (due < s.lapStart + tailEvents) s.stop = s.tail + (std::max(due, s.events()) - s.lapStart);
+    const std::size_t last = s.lapStart + State::ringSlots() - 1;
+    if (due < last) s.stop = s.tail + (std::max(due, s.events()) - s.lapStart);
   }
 }
 
-Event* turn() {
+void turn() {
   State& s = *state;
-  s.capture.take();
+  Event* filled = s.next - 1;
+  if (s.capture.holdsOutput()) {
+    // Output before the first event, written before evaluation began: it
+    // comes before the event just filled in.
+    s.next = filled;
+    s.capture.take();
+    s.next = filled + 1;
+  }
   if (!s.inTail()) {
-    if (s.headTaken < headEvents) {
-      ++s.headTaken;
-      s.stop = &s.head + 1;
-      return &s.head;
-    }
-    // The head is full: its last event goes to the shadow, and this one to
-    // the tail.
+    ++s.headTaken;
     shadow(s.head);
-    beginTail();
+    s.writer.event(s.head, s.places);
+    s.next = s.stop = &s.head;
+    if (s.headTaken == headEvents) beginTail();
+    stopIfUnwritable();
+    return;
+  }
+  // The event that leaves the tail lies in the slot after the one filled in,
+  // round the ring.
+  Event& leaving = filled + 1 == s.tailEnd ? *s.tail : filled[1];
+  if (s.emptySlots > 0) {
+    // An empty slot leaves: nothing goes.
+    --s.emptySlots;
+  } else {
+    // The output before the event that leaves is written first.
+    const std::size_t leavingNumber = s.events() - 1 - tailEvents;
+    if (!s.tailText.empty() && s.tailText.front().before <= leavingNumber) {
+      while (!s.tailText.empty() && s.tailText.front().before <= leavingNumber) writeOldestOutput();
+      stopIfUnwritable();
+    }
+    shadow(leaving);
   }
   if (s.next == s.tailEnd) {
     s.next = s.tail;
-    s.lapStart += tailEvents;
+    s.lapStart += State::ringSlots();
   }
-  Event* e = s.next;
-  if (s.emptySlots > 0) {
-    // An empty slot takes the event: nothing goes.
-    --s.emptySlots;
-  } else if (outputIsOldest()) {
-    // The oldest event goes, and the output before it is written first.
-    while (outputIsOldest()) writeOldestOutput();
-    stopIfUnwritable();
-  }
-  // The slot's next event is aimed at with this one taken.
-  s.next = e + 1;
   aim();
-  s.next = e;
-  return e;
 }
 
 // The forms waiting have ever deeper depths from the oldest to the newest, so
@@ -139,9 +147,10 @@ void popWaiting(std::uint32_t depth) {
   s.deepestWaiting = depths.empty() ? 0 : depths.top();
 }
 
-// The waiting forms as deep as `e` or deeper are gone already (shadow()).
+// A form waits deeper than any other, or in place of those as deep.
 void shadowWait(const Event& e) {
   State& s = *state;
+  if (s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
   Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
   kept = e;
   kept.number = s.waitingDepths.size();
@@ -171,7 +180,7 @@ std::vector<const Event*> newestOf(const std::vector<Event>& ring, std::size_t c
 std::size_t oldestKept() { return state->events() - state->tailKept(); }
 
 // The slot of event `number`, which must be in the ring.
-Event& slotOf(std::size_t number) { return state->tail[(number - headEvents) % tailEvents]; }
+Event& slotOf(std::size_t number) { return state->tail[(number - headEvents) % State::ringSlots()]; }
 
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput() {
@@ -246,7 +255,6 @@ void start(int argc, char** argv) {
     }
   }
   state = new State();
-  state->head.kind = Kind::output;  // nothing for the shadow before the first event
   state->next = state->stop = &state->head;
   forgetShown();
   // From here on a failure's line goes to the capture, and the trace writes it.
@@ -376,12 +384,12 @@ void lookedUp(const Symbol& name, Item* value) {
 
 void condTested(Item* clause, Item* test, bool taken) {
   if (state == nullptr) return;
+  if (test == nullptr) state->explainer.lastClauseUntested(clause);
   Event& e = slot(Kind::cond, state->depth);
   e.a = clause;
   e.b = test;
   e.flag = taken ? 1 : 0;
   commit(e);
-  if (test == nullptr) state->explainer.lastClauseUntested(clause);
 }
 
 void applying(Item* head, Item* const* operands, Item* const* operandsEnd, bool builtin) {

@@ -49,6 +49,7 @@ class Capture final : public std::streambuf {
   VELLUMARK_HOT void take() {
     if (pptr() != pbase()) takeWritten();  // seldom: most events write nothing
   }
+  bool holdsOutput() const { return pptr() != pbase(); }
   // Set once memory has run out: what the program writes is let go.
   bool dropped = false;
 
@@ -89,33 +90,40 @@ struct State {
   Facts facts;
   Capture capture;
 
-  // Where the next event goes. Every event asks, so one compare tells the
-  // common case: the next slot of the ring, past `stop`'s reach. Everything
-  // else waits at `stop` and is done by turn() (trace.cpp): an event of the
-  // head, written as it comes (`next` and `stop` both at `head`); the ring's
-  // end; a slot left empty; output in the tail that has become its oldest
-  // record and must be written before the event that follows it goes.
+  // Where the next event goes: the head's one record, written as soon as it
+  // is filled in, or the ring's next slot. Every event asks, so one compare
+  // after the event is filled in tells the common case, a slot of the ring
+  // with nothing more to do than follow the event that leaves the tail.
+  // Everything else waits at `stop` and is done by turn() (trace.cpp): an
+  // event of the head; the ring's last slot; slots left empty; output in the
+  // tail that has become its oldest record and must be written before the
+  // event after it leaves.
   Event* next = nullptr;
   Event* stop = nullptr;
-  Event head{};  // the event being written, while within the head
-  std::size_t headTaken = 0;  // events given a slot while within the head
+  Event head{};               // the event being written, while within the head
+  std::size_t headTaken = 0;  // events written within the head
   // The newest records once past the head. Events and output are kept apart,
   // so that keeping an event, millions of times in a long run, is a few
   // stores into a ring: the ring holds the newest events, event number
-  // headEvents + k in slot k modulo tailEvents; each piece of output knows
+  // headEvents + k in slot k modulo ringSlots(); each piece of output knows
   // the number of the event it came before. Every event past the head is
-  // kept or left out. A slot whose event was left out early, to make room
-  // for output, is empty until the next event fills it: it holds an event of
+  // kept or left out. The ring has a slot more than the tail keeps: the slot
+  // after the newest event holds the event that has just left the tail, for
+  // the shadow to follow once the newest is filled in, with nothing of the
+  // hook's own left to do. A slot whose event was left out early, to make
+  // room for output, is empty until an event fills it: it holds an event of
   // kind `output`, which the shadow passes by, as the slots do before the
   // ring has gone round once. The empty slots are always the oldest.
-  // The ring, of tailEvents slots, is taken from the arena once the head is
-  // full (beginTail()): a short run never needs it, and a long one has it in
-  // a few large pages rather than hundreds of small ones.
+  // The ring is taken from the arena once the head is full (beginTail()): a
+  // short run never needs it, and a long one has it in a few large pages
+  // rather than hundreds of small ones.
   Event* tail = nullptr;
   Event* tailEnd = nullptr;   // past the ring's last slot
   std::size_t lapStart = 0;   // the number of the event in the ring's first slot, this time round
   std::size_t emptySlots = 0;
+  static std::size_t ringSlots() { return tailEvents + 1; }
   bool inTail() const { return tail != nullptr; }
+  // The events made so far, or the number of the next.
   std::size_t events() const {
     return inTail() ? lapStart + static_cast<std::size_t>(next - tail) : headTaken;
   }
@@ -177,20 +185,21 @@ void aim();
 void popWaiting(std::uint32_t depth);
 void shadowWait(const Event& e);
 void shadowBind(const Event& e);
-// Whether the oldest record of the tail is output rather than an event.
+// Whether the oldest record of the tail, between two events, is output
+// rather than an event.
 inline bool outputIsOldest() {
   const State& s = *state;
   return !s.tailText.empty() && (s.tailKept() == 0 || s.tailText.front().before <= s.events() - s.tailKept());
 }
 // Writes the oldest piece of output of the tail.
 void writeOldestOutput();
-// What slot() does when the next slot is `stop`: gives the slot the event
-// goes to after all that is due before it (see State::stop).
-Event* turn();
+// What commit() does when the event filled in lies at `stop`.
+void turn();
 
 // Follows an event that is written in the head or left out of the tail. It
 // runs for every event of a long run, so what most events do (nothing, or
-// pass the waiting forms by) is told here, and the rest is done out of line.
+// pass the waiting forms by) is told here, and the rest is done out of line,
+// last, so that a hook keeps nothing of its own while it is.
 VELLUMARK_HOT inline void shadow(const Event& e) {
   State& s = *state;
   switch (e.kind) {
@@ -202,8 +211,6 @@ VELLUMARK_HOT inline void shadow(const Event& e) {
       if (e.depth != 0 && s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
       break;
     case Kind::wait:
-      // A form waits deeper than any other, or in place of those as deep.
-      if (s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
       shadowWait(e);
       break;
     case Kind::bind:
@@ -217,33 +224,31 @@ VELLUMARK_HOT inline void shadow(const Event& e) {
   }
 }
 
-// Where the next event goes: a record of the head, written by commit(), or
-// the tail's next slot, in place of the oldest event, which the shadow
-// follows as it goes. The hooks fill it in where it lies, since a run past
-// the head keeps millions of events only to drop them; each fills in the
-// members its kind has (trace_records.h), and no other member of the slot is
-// read. Output between two events can only come from a built-in, so the
-// hook after one (applied()) takes it before it asks for a slot.
+// Where the next event goes: the head's record, or the ring's next slot. The
+// hooks fill it in where it lies, since a run past the head keeps millions of
+// events only to drop them; each fills in the members its kind has
+// (trace_records.h), and no other member of the slot is read. Output between
+// two events can only come from a built-in, so the hook after one (applied())
+// takes it before it asks for a slot.
 VELLUMARK_HOT inline Event& slot(Kind kind, std::size_t depth) {
   State& s = *state;
   Event* e = s.next;
-  if (e == s.stop) [[unlikely]] e = turn();
   s.next = e + 1;
-  // The event the slot held goes: left out of the tail, or, within the head,
-  // the one before, written already.
-  shadow(*e);
   e->kind = kind;
   e->depth = static_cast<std::uint32_t>(depth);
   return *e;
 }
 
-// Takes the event slot() gave out, filled in: written now while within the
-// head, else kept in the tail.
+// Takes the event slot() gave out, filled in: the last thing a hook does.
+// Past the head, the event that has just left the tail, in the slot after
+// this one, goes to the shadow.
 VELLUMARK_HOT inline void commit(const Event& e) {
   State& s = *state;
-  if (&e != &s.head) [[likely]] return;
-  s.writer.event(s.head, s.places);
-  stopIfUnwritable();
+  if (&e == s.stop) [[unlikely]] {
+    turn();
+    return;
+  }
+  shadow((&e)[1]);
 }
 
 }  // namespace trace::recorder

@@ -178,13 +178,73 @@ def bounded_problems(plain, traced, steps):
 FLOOD = ("(begin (define l (quote (" + " ".join(map(str, range(70_000))) + "))) (print l) (print l) (print l))\n")
 
 
+# One event, then an "Out:" line of several blocks: a run that ends just as
+# the head is full, with output after it.
+LONG_RESULT = "(quote (" + " ".join(map(str, range(10_000))) + "))\n"
+# Events, output between them, and output of several blocks, so that a small
+# tail holds some of each when the run ends.
+PRINTS = ("(begin (define l (quote (" + " ".join(map(str, range(3_000))) + "))) (define n 40) "
+          "(define down (lambda () (cond ((< n 1) (quote done)) (else (begin (print n) "
+          "(cond ((< n 4) (print l)) (else n)) (define n (- n 1)) (down)))))) (down))\n")
+
+
+def gap_problems(traced, stdin, keep):
+    """A trace with a gap is the whole trace with a stretch of events taken
+    out right after the head, and the "skipped" count and the snapshot in
+    their place. Output is never left out, and each piece stands where it
+    did among the events kept. Output that falls out of the tail is written
+    as it goes, and the count only once the run ends, so a piece between the
+    last event left out and the first kept may come before the count."""
+    def lines(*options):
+        done = subprocess.run([traced, "--json", *options], input=stdin, capture_output=True,
+                              timeout=TIMEOUT_SECONDS)
+        return done.returncode, [(json.loads(line)["event"], line) for line in done.stdout.split(b"\n") if line]
+    whole_status, whole = lines(f"--keep={10 ** 9},1")
+    status, kept = lines(keep)
+    if status != whole_status:
+        return [f"status {status}, {whole_status} without a gap"]
+    head = int(keep.split("=")[1].split(",")[0])
+    gap = [i for i, (kind, _) in enumerate(kept) if kind == "skipped"]
+    left_out = json.loads(kept[gap[0]][1])["count"] if gap else 0
+    # The whole trace less the events left out, and where the gap may stand:
+    # after the last line before the last event left out, before the first
+    # kept event after it.
+    expected, events, earliest, latest = [], 0, 0, 0
+    for kind, line in whole:
+        if kind not in ("output", "error", "explanation", "note", "end"):
+            events += 1
+            if head < events <= head + left_out:
+                earliest = latest = len(expected)
+                continue
+        if latest == len(expected) and kind == "output" and events == head + left_out:
+            latest += 1
+        expected.append(line)
+    got = [line for kind, line in kept if kind not in ("skipped", "snapshot")]
+    if got != expected:
+        first = next((i for i, (a, b) in enumerate(zip(got, expected)) if a != b), min(len(got), len(expected)))
+        return [f"line {first + 1} of {len(got)} is {got[first:first + 1]!r:.160}, expected "
+                f"{expected[first:first + 1]!r:.160} ({len(expected)} lines)"]
+    if left_out > 0 and not (len(gap) == 1 and earliest <= gap[0] <= latest and kept[gap[0] + 1][0] == "snapshot"):
+        return [f"the gap of {left_out} events stands at line {gap[0] + 1}, not between lines {earliest + 1} and "
+                f"{latest + 1}, or has no snapshot after it"]
+    return []
+
+
 def flood_problems(plain, traced):
     """Output that pushes events out of a small tail: more pieces than the
     tail keeps events (--keep=3,1), and more bytes than it keeps of output
-    (--keep=3,50). Every byte must still come out, in order."""
+    (--keep=3,50). Every byte must still come out, in order, and each piece
+    where it stands among the events, for tails that drop events and output
+    in every order and for runs that end as the head or the tail fills."""
     problems = []
     for keep in ("--keep=3,1", "--keep=3,50"):
         problems += [f"{keep}: {problem}" for problem in problems_of(plain, traced, FLOOD.encode(), keep)]
+    for name, program, keeps in (("a long result", LONG_RESULT, ("--keep=1,2", "--keep=0,1", "--keep=1,1")),
+                                 ("a flood", FLOOD, ("--keep=3,1", "--keep=3,50", "--keep=11,2")),
+                                 ("prints", PRINTS, ("--keep=3,1", "--keep=20,7", "--keep=0,40", "--keep=100,300",
+                                                     "--keep=500,150", "--keep=900,40"))):
+        for keep in keeps:
+            problems += [f"{name}, {keep}: {problem}" for problem in gap_problems(traced, program.encode(), keep)]
     return problems
 
 
