@@ -32,6 +32,15 @@ class ChunkedStack {
     ++size_;
   }
 
+  // Whether the next push fits in the current chunk, as pushInRoom() needs:
+  // a caller that pushes millions of times can keep the rare growth out of
+  // its own way.
+  bool roomy() const { return top_ != end_; }
+  void pushInRoom(const T& element) {
+    *top_++ = element;
+    ++size_;
+  }
+
   // Takes every element off and lets go of the chunks from the arena, for a
   // process that empties the arena between runs (see run.h).
   void clear() {

@@ -363,9 +363,9 @@ std::string ruleName(Rule rule) {
   return name;
 }
 
-void Explainer::lastClauseUntested(Item* clause) {
+void Explainer::anotherClauseUntested(Item* clause) {
   // A clause may be no value, in a form that evaluation made.
-  if ((clause != nullptr && clause == lastPlainClause_) || notes_.size() >= notesKept) return;
+  if (notes_.size() >= notesKept) return;
   if (plainClauses_.contains(clause)) {
     lastPlainClause_ = clause;
     return;

@@ -37,7 +37,11 @@ struct Said {
 class Explainer {
  public:
   // The last clause of a cond was taken without its test being evaluated.
-  void lastClauseUntested(Item* clause);
+  // A loop takes the same plain clause at every turn, so that one is told at
+  // once, where the cond's hook can keep it from a call.
+  void lastClauseUntested(Item* clause) {
+    if (clause == nullptr || clause != lastPlainClause_) anotherClauseUntested(clause);
+  }
   // A call's head named no binding and no built-in, so it gave `result`.
   void unknownName(Item* head, Item* form, Item* result, const Facts& facts);
   // `form`, a define, bound a name that is a list: (define (f x) ...).
@@ -49,6 +53,8 @@ class Explainer {
   std::vector<Said> atEnd(int status, const Facts& facts) const;
 
  private:
+  void anotherClauseUntested(Item* clause);
+
   static constexpr std::size_t notesKept = 8;
   static constexpr std::size_t plainClausesKept = 4096;
   std::vector<Said> notes_;

@@ -147,15 +147,36 @@ void popWaiting(std::uint32_t depth) {
   s.deepestWaiting = depths.empty() ? 0 : depths.top();
 }
 
-// A form waits deeper than any other, or in place of those as deep.
-void shadowWait(const Event& e) {
+namespace {
+
+void keepWaiting(const Event& e) {
   State& s = *state;
-  if (s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
   Event& kept = s.shadowWaiting[s.waitingDepths.size() % shadowKept];
   kept = e;
   kept.number = s.waitingDepths.size();
-  s.waitingDepths.push(e.depth);
   s.deepestWaiting = e.depth;
+}
+
+[[gnu::noinline]] void shadowWaitSlowly(const Event& e) {
+  State& s = *state;
+  if (s.deepestWaiting >= e.depth) popWaiting(e.depth - 1);
+  keepWaiting(e);
+  s.waitingDepths.push(e.depth);
+}
+
+}  // namespace
+
+// A form waits deeper than any other, or in place of those as deep. Most
+// often nothing waits as deep, and there is room for one more: then this
+// calls nothing, and keeps no register of its caller's.
+void shadowWait(const Event& e) {
+  State& s = *state;
+  if (s.deepestWaiting >= e.depth || !s.waitingDepths.roomy()) [[unlikely]] {
+    shadowWaitSlowly(e);
+    return;
+  }
+  keepWaiting(e);
+  s.waitingDepths.pushInRoom(e.depth);
 }
 
 void shadowBind(const Event& e) {
