@@ -303,11 +303,11 @@ void gathering(bool /*forDefine*/) {
   state->gatherings.push(state->facts.current);
 }
 
-void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
-  if (state == nullptr) return;
+namespace {
+
+VELLUMARK_HOT inline void recordWait(Awaiting why, std::size_t depth, Item* form, Item* const* values,
+                                     Item* const* valuesEnd, Item* rest) {
   State& s = *state;
-  // The value this frame waits for brings its form back as the current one.
-  s.facts.underWay.push(s.facts.current);
   Event& e = slot(Kind::wait, depth);
   e.a = form;
   e.b = why == Awaiting::body ? s.facts.current : nullptr;
@@ -319,6 +319,29 @@ void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, I
     for (std::uint32_t i = 0; i < e.valueCount && i < keptOperands; ++i) e.values[i] = values[i];
   }
   commit(e);
+}
+
+// waiting() when the forms under way take a chunk more: seldom, and out of
+// its way, so that it calls nothing but what commit() calls last.
+[[gnu::noinline]] void waitingOnNewChunk(Awaiting why, std::size_t depth, Item* form, Item* const* values,
+                                         Item* const* valuesEnd, Item* rest) {
+  Facts& f = state->facts;
+  f.underWay.push(f.current);
+  recordWait(why, depth, form, values, valuesEnd, rest);
+}
+
+}  // namespace
+
+void waiting(Awaiting why, std::size_t depth, Item* form, Item* const* values, Item* const* valuesEnd, Item* rest) {
+  if (state == nullptr) return;
+  Facts& f = state->facts;
+  if (!f.underWay.roomy()) [[unlikely]] {
+    waitingOnNewChunk(why, depth, form, values, valuesEnd, rest);
+    return;
+  }
+  // The value this frame waits for brings its form back as the current one.
+  f.underWay.pushInRoom(f.current);
+  recordWait(why, depth, form, values, valuesEnd, rest);
 }
 
 void resumed(Awaiting why, std::size_t depth, Item* value) {
