@@ -372,9 +372,9 @@ void bound(Item* name, Item* value, bool hasValue, const Cons* argumentCell) {
     // Nothing to learn of a binding with no name.
   } else if (s.facts.names.size() < Facts::namesKept && isSymbol(*name)) {
     const std::size_t id = static_cast<const Symbol&>(*name).id();
-    if (id >= s.namesSeen.size()) s.namesSeen.resize(id + 1, false);
+    if (id >= s.namesSeen.size()) s.namesSeen.resize(id + 1, 0);
     if (!s.namesSeen[id]) {
-      s.namesSeen[id] = true;
+      s.namesSeen[id] = 1;
       s.facts.names.push_back(name);
     }
   }

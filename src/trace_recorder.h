@@ -147,7 +147,7 @@ struct State {
   // By a symbol's id, as every binding asks: whether the name is in
   // facts.names, to keep each once, and the argument it was last bound to
   // by a call. A parameter that is no symbol has its argument in the map.
-  std::vector<bool> namesSeen;
+  std::vector<std::uint8_t> namesSeen;  // a byte each: a bit costs more to test
   std::vector<Item*> lastArgumentById;
   std::unordered_map<Item*, Item*> lastArgument;
   Item*& lastArgumentOf(Item* name) {

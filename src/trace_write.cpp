@@ -257,7 +257,7 @@ void Writer::members(const Event& e, const Places& places) {
       out += "\"form\":"sv;
       appendQuotedShown(out, e.a);
       out += ",\"at\":"sv;
-      appendPlaceJson(out, places.ofForm(e.a));
+      out += placeOfForm(e.a, places);
       out += ",\"depth\":"sv;
       appendNumber(out, e.depth);
       return;
@@ -326,7 +326,7 @@ void Writer::members(const Event& e, const Places& places) {
       }
       out += e.flag != 0 ? ",\"taken\":true"sv : ",\"taken\":false"sv;
       out += ",\"at\":"sv;
-      appendPlaceJson(out, places.ofForm(e.a));
+      out += placeOfForm(e.a, places);
       return;
     case Kind::apply:
       out += "\"name\":"sv;
@@ -345,12 +345,29 @@ void Writer::members(const Event& e, const Places& places) {
   }
 }
 
+std::string_view Writer::placeOfForm(const void* form, const Places& places) {
+  // Forms lie 8 bytes or more apart: the bits above those tell them apart.
+  const auto address = reinterpret_cast<std::uintptr_t>(form);  // NOLINT(cppcoreguidelines-pro-type-reinterpret-cast)
+  KeptPlace& kept = places_[((address >> 3) * 0x9e3779b97f4a7c15ULL) >> (64 - placesShift)];
+  if (kept.form != form || form == nullptr) {
+    kept.form = form;
+    kept.text.clear();
+    if (json) {
+      appendPlaceJson(kept.text, places.ofForm(form));
+    } else if (const Place place = places.ofForm(form); place.known()) {
+      kept.text += "  @"sv;
+      appendPlace(kept.text, place);
+    }
+  }
+  return kept.text;
+}
+
 void Writer::readable(const Event& e, const Places& places) {
   Text& out = out_;
   switch (e.kind) {
     case Kind::eval:
       appendShown(out, e.a);
-      appendPlaceSuffix(out, places.ofForm(e.a));
+      out += placeOfForm(e.a, places);
       return;
     case Kind::wait:
       appendWaitingForm(out, e);

@@ -73,6 +73,10 @@ class Writer {
   void begin(std::string_view event, std::uint32_t depth);
   void endLine();
   void line(std::string_view event, std::uint32_t depth, const std::string& members, const std::string& readable);
+  // Where the reader found `form`, as this trace writes it after an eval or
+  // a cond: the forms of a loop are written at every turn, and where they
+  // were read never changes, so each is looked up and written once.
+  std::string_view placeOfForm(const void* form, const Places& places);
 
   Text out_;      // the trace's own text, written in blocks
   Text scratch_;  // a text made before it is escaped, kept for its room
@@ -81,6 +85,12 @@ class Writer {
   std::size_t wholeLines_ = 0;  // how much of out_ ends with a whole line
   bool failed_ = false;
   std::unordered_map<const Item*, std::size_t> lengths_;  // of the rests of lists, by their first cell
+  struct KeptPlace {
+    const void* form = nullptr;
+    std::string text;
+  };
+  static constexpr std::size_t placesShift = 8;
+  std::array<KeptPlace, std::size_t{1} << placesShift> places_;
 };
 
 }  // namespace trace
