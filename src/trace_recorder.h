@@ -118,15 +118,13 @@ struct State {
   // short run never needs it, and a long one has it in a few large pages
   // rather than hundreds of small ones.
   Event* tail = nullptr;
-  Event* tailEnd = nullptr;   // past the ring's last slot
-  std::size_t lapStart = 0;   // the number of the event in the ring's first slot, this time round
+  Event* tailEnd = nullptr;  // past the ring's last slot
+  std::size_t lapStart = 0;  // the number of the event in the ring's first slot, this time round
   std::size_t emptySlots = 0;
   static std::size_t ringSlots() { return tailEvents + 1; }
   bool inTail() const { return tail != nullptr; }
   // The events made so far, or the number of the next.
-  std::size_t events() const {
-    return inTail() ? lapStart + static_cast<std::size_t>(next - tail) : headTaken;
-  }
+  std::size_t events() const { return inTail() ? lapStart + static_cast<std::size_t>(next - tail) : headTaken; }
   std::size_t tailKept() const { return inTail() ? tailEvents - emptySlots : 0; }
   std::size_t skipped() const {
     const std::size_t made = events();
