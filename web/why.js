@@ -6,10 +6,12 @@
 // build (vellumark-trace --json), only for what it explains: its `explanation`
 // event (why the run failed) and its `note` events (what surprised it). A run
 // the traced build cannot finish within `budget` ms is left unexplained, and
-// so is one the plain interpreter took longer than `budget / 8` over: the
-// traced build is some 30 times slower, so it would only keep a core busy for
-// nothing, and a worker ended while busy runs on for a moment. A run that printed nothing is explained from the
-// reader's verdict instead, as it was before (verdict.js).
+// so is one the plain interpreter took longer than `budget / 8` over: that
+// leaves the traced build, natively about 2.6 times slower (bench/README.md),
+// room for a slower browser and a busy machine, and spares a core a run that
+// would be ended anyway (a worker ended while busy runs on for a moment). A
+// run that printed nothing is explained from the reader's verdict instead, as
+// it was before (verdict.js).
 import {startRun} from './protocol.js';
 
 export const budget = 2000;
