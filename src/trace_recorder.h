@@ -177,7 +177,7 @@ inline State* state = nullptr;
 void stopIfUnwritable();
 // The head is full: from the next event on, events are kept in the tail.
 void beginTail();
-// Sets where slot()'s fast path stops next (see State::stop).
+// Sets the slot at which commit() next calls turn() (see State::stop).
 void aim();
 // Takes the waiting forms deeper than `depth` off the shadow.
 void popWaiting(std::uint32_t depth);
