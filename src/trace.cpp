@@ -80,9 +80,10 @@ void beginTail() {
   aim();
 }
 
-// Sets the slot whose event turn() takes care of next: at once while slots
-// are empty; else the first of the ring's last slot and the slot of the
-// event that leaves the event the oldest output in the tail came before.
+// Sets the slot at which commit() calls turn() next: the next slot while
+// slots are empty; else the ring's last slot, or, sooner, the slot of the
+// event with which the oldest output in the tail becomes due, because the
+// event it came before leaves the tail.
 void aim() {
   State& s = *state;
   if (s.emptySlots > 0) {
