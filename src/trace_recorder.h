@@ -47,7 +47,7 @@ class Capture final : public std::streambuf {
   Capture() { setp(block_.data(), block_.data() + block_.size()); }
   // Hands what was written since the last time to takeOutput.
   VELLUMARK_HOT void take() {
-    if (pptr() != pbase()) takeWritten();  // seldom: most events write nothing
+    if (holdsOutput()) takeWritten();  // seldom: most events write nothing
   }
   bool holdsOutput() const { return pptr() != pbase(); }
   // Set once memory has run out: what the program writes is let go.
